@@ -1,0 +1,1 @@
+"""CPU implementation package; the extension module lives at ombrix.cpu.pybind."""
