@@ -55,7 +55,7 @@ PyTypeObject* correspondence_checker_normal_type();
 // Module-level functions, each table ended by a null entry. The module frame
 // adds them by name in its registration order.
 extern PyMethodDef utility_functions[];       // utility.cpp: verbosity functions
-extern PyMethodDef random_functions[];        // utility.cpp: seed
+extern PyMethodDef random_functions[];        // random_mod.cpp: seed
 extern PyMethodDef io_functions[];            // io_mod.cpp
 extern PyMethodDef icp_functions[];           // icp.cpp
 extern PyMethodDef feature_functions[];       // features.cpp

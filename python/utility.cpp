@@ -16,8 +16,5 @@ OMBRIX_TYPE_GETTER(verbosity_context_manager_type, build_verbosity_context_manag
 PyMethodDef utility_functions[] = {
     OMBRIX_END,
 };
-PyMethodDef random_functions[] = {
-    OMBRIX_END,
-};
 
 }  // namespace ombrix::py
