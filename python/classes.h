@@ -62,6 +62,7 @@ extern PyMethodDef feature_functions[];       // features.cpp
 extern PyMethodDef ransac_functions[];        // ransac.cpp
 
 // Extra PointCloud methods defined outside point_cloud.cpp (null-terminated).
-extern PyMethodDef point_cloud_processing_methods[];  // point_cloud_processing.cpp
+extern PyMethodDef point_cloud_processing_methods[];  // point_cloud_processing.cpp: normals, orientation
+extern PyMethodDef point_cloud_sampling_methods[];    // point_cloud_sampling.cpp: voxel_down_sample, bounding box
 
 }  // namespace ombrix::py
