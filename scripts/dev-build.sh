@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 dir=build/dev
 extra=()
 if [ "${OMBRIX_SANITIZE:-0}" = 1 ]; then dir=build/asan; extra+=(-DOMBRIX_SANITIZE=ON); fi
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}"
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 if [ ! -f "$dir/build.ninja" ]; then
