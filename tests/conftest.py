@@ -9,7 +9,7 @@ ROOT = Path(__file__).resolve().parents[1]
 SRC = ROOT / "src"
 # A developer build (scripts/dev-build.sh) links the extension into src/;
 # otherwise the installed package is used.
-if list((SRC / "ombrix" / "cpu").glob("pybind*.so")):
+if not os.environ.get("OMBRIX_NO_SRC") and list((SRC / "ombrix" / "cpu").glob("pybind*.so")):
     sys.path.insert(0, str(SRC))
 
 
