@@ -1,0 +1,121 @@
+#include "core/io/xyz.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "core/io/numparse.h"
+
+namespace ombrix::io {
+
+namespace {
+
+inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool starts_with_ci(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (lower(s[i]) != prefix[i]) return false;
+    return true;
+}
+
+double nan_with_sign(bool negative) {
+    double v = std::numeric_limits<double>::quiet_NaN();
+    return negative ? -v : v;
+}
+
+}  // namespace
+
+bool convert_xyz_token(std::string_view t, double* out) {
+    if (parse_standard_number(t, out)) return true;
+    const size_t n = t.size();
+    if (n <= 1) return false;
+    if (n == 2) return parse_standard_number(t.substr(0, 1), out);
+    if (starts_with_ci(t, "nan")) {
+        *out = nan_with_sign(false);
+        return true;
+    }
+    if (n >= 4) {
+        if (starts_with_ci(t, "-nan")) {
+            *out = nan_with_sign(true);
+            return true;
+        }
+        if (starts_with_ci(t, "inf")) {
+            *out = std::numeric_limits<double>::infinity();
+            return true;
+        }
+        if (starts_with_ci(t, "-inf")) {
+            *out = -std::numeric_limits<double>::infinity();
+            return true;
+        }
+    }
+    // Prefix search from the longest proper prefix down. A valid prefix is
+    // ASCII, so it never ends inside a multi-byte character, and since the
+    // whole token failed, the longest valid prefix is the one sought: one
+    // left-to-right scan finds it.
+    size_t k = longest_number_prefix(t);
+    if (k == 0 || k >= n) return false;
+    return parse_standard_number(t.substr(0, k), out);
+}
+
+void read_from_lines(std::string_view text, PointCloud& cloud) {
+    cloud.points.clear();
+    cloud.normals.clear();
+    cloud.colors.clear();
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        // One line: up to the next line feed. A carriage return before it is
+        // a separator, so it need not be stripped separately.
+        const char* eol = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!eol) eol = end;
+        std::string_view tok[3];
+        int ntok = 0;
+        const char* q = p;
+        while (ntok < 3) {
+            while (q < eol && is_separator(static_cast<unsigned char>(*q))) ++q;
+            if (q >= eol) break;
+            const char* s = q;
+            while (q < eol && !is_separator(static_cast<unsigned char>(*q))) ++q;
+            tok[ntok++] = std::string_view(s, static_cast<size_t>(q - s));
+        }
+        if (ntok == 3) {
+            Vec3 v;
+            if (convert_xyz_token(tok[0], &v[0]) && convert_xyz_token(tok[1], &v[1]) &&
+                convert_xyz_token(tok[2], &v[2]))
+                cloud.points.push_back(v);
+        }
+        p = eol + 1;
+    }
+}
+
+void append_fixed10(std::string& out, double x) {
+    if (std::isnan(x)) {
+        out += std::signbit(x) ? "-nan" : "nan";
+        return;
+    }
+    if (std::isinf(x)) {
+        out += x > 0 ? "inf" : "-inf";
+        return;
+    }
+    char buf[400];  // 309 integer digits + sign + point + 10 decimals at most
+    auto r = std::to_chars(buf, buf + sizeof(buf), x, std::chars_format::fixed, 10);
+    out.append(buf, r.ptr);
+}
+
+std::string write_to_string(const std::vector<Vec3>& points) {
+    std::string out;
+    out.reserve(points.size() * 60 + 16);
+    for (const Vec3& p : points) {
+        append_fixed10(out, p[0]);
+        out.push_back(' ');
+        append_fixed10(out, p[1]);
+        out.push_back(' ');
+        append_fixed10(out, p[2]);
+        out.push_back('\n');
+    }
+    return out;
+}
+
+}  // namespace ombrix::io
