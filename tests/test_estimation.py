@@ -1,0 +1,268 @@
+"""Transformation estimators (point-to-point with and without scaling, point-to-plane) and RMSE,
+checked against independent NumPy references and hand-worked cases."""
+import copy
+import math
+
+import numpy as np
+import pytest
+
+from conftest import run_python
+from ombrix.cpu.pybind import geometry as g
+from ombrix.cpu.pybind import utility as u
+from ombrix.cpu.pybind.pipelines import registration as reg
+
+
+def cloud(points, normals=None):
+    pc = g.PointCloud()
+    pc.points = u.Vector3dVector(np.asarray(points, dtype=np.float64).reshape(-1, 3))
+    if normals is not None:
+        pc.normals = u.Vector3dVector(np.asarray(normals, dtype=np.float64).reshape(-1, 3))
+    return pc
+
+
+def pairs(p):
+    return u.Vector2iVector(np.asarray(p, dtype=np.int32).reshape(-1, 2))
+
+
+def rotation(a, b, c):
+    ca, sa, cb, sb, cc, sc = math.cos(a), math.sin(a), math.cos(b), math.sin(b), math.cos(c), math.sin(c)
+    rx = np.array([[1, 0, 0], [0, ca, -sa], [0, sa, ca]])
+    ry = np.array([[cb, 0, sb], [0, 1, 0], [-sb, 0, cb]])
+    rz = np.array([[cc, -sc, 0], [sc, cc, 0], [0, 0, 1]])
+    return rz @ ry @ rx
+
+
+def umeyama_ref(src, tgt, with_scaling):
+    n = len(src)
+    ms, mt = src.mean(0), tgt.mean(0)
+    ds, dt = src - ms, tgt - mt
+    cov = dt.T @ ds / n
+    uu, s, vt = np.linalg.svd(cov)
+    d = -1.0 if np.linalg.det(uu @ vt) < 0 else 1.0
+    r = uu @ np.diag([1.0, 1.0, d]) @ vt
+    var = (ds**2).sum() / n
+    c = (s[0] + s[1] + d * s[2]) / var if with_scaling else 1.0
+    t = np.eye(4)
+    t[:3, :3] = c * r
+    t[:3, 3] = mt - c * r @ ms
+    return t
+
+
+def plane_ref(src, tgt, nrm):
+    j = np.hstack([np.cross(src, nrm), nrm])
+    r = ((src - tgt) * nrm).sum(1)
+    x = np.linalg.solve(j.T @ j, -j.T @ r)
+    t = np.eye(4)
+    t[:3, :3] = rotation(*x[:3])
+    t[:3, 3] = x[3:]
+    return t
+
+
+RNG = np.random.default_rng(7)
+SRC = RNG.uniform(-1, 1, (60, 3))
+TRUE_T = np.eye(4)
+TRUE_T[:3, :3] = rotation(0.3, -0.2, 0.5)
+TRUE_T[:3, 3] = [0.4, -1.0, 0.25]
+
+
+def moved(points, t):
+    return points @ t[:3, :3].T + t[:3, 3]
+
+
+@pytest.mark.parametrize("with_scaling", [False, True])
+@pytest.mark.parametrize("noise", [0.0, 0.05])
+def test_point_to_point_matches_numpy_umeyama(with_scaling, noise):
+    scale = 1.7 if with_scaling else 1.0
+    tgt = moved(SRC, TRUE_T) * scale + RNG.normal(0, noise, SRC.shape)
+    perm = RNG.permutation(len(SRC)).astype(np.int32)
+    corr = np.stack([np.arange(len(SRC), dtype=np.int32), perm], 1)
+    tgt_shuffled = np.empty_like(tgt)
+    tgt_shuffled[perm] = tgt
+    est = reg.TransformationEstimationPointToPoint(with_scaling)
+    got = est.compute_transformation(cloud(SRC), cloud(tgt_shuffled), pairs(corr))
+    assert got.shape == (4, 4) and got.dtype == np.float64
+    np.testing.assert_allclose(got, umeyama_ref(SRC, tgt, with_scaling), rtol=0, atol=1e-12)
+    if noise == 0.0 and not with_scaling:
+        np.testing.assert_allclose(got, TRUE_T, atol=1e-13)
+
+
+def test_point_to_plane_matches_numpy_normal_equations():
+    nrm = RNG.normal(size=SRC.shape)
+    nrm /= np.linalg.norm(nrm, axis=1, keepdims=True)
+    tgt = SRC + RNG.normal(0, 0.1, SRC.shape)
+    corr = np.stack([np.arange(len(SRC))] * 2, 1)
+    est = reg.TransformationEstimationPointToPlane()
+    got = est.compute_transformation(cloud(SRC), cloud(tgt, nrm), pairs(corr))
+    np.testing.assert_allclose(got, plane_ref(SRC, tgt, nrm), rtol=0, atol=1e-12)
+    assert np.array_equal(got[3], [0, 0, 0, 1])
+
+
+@pytest.mark.parametrize("kind", ["p2p", "p2plane"])
+def test_rmse_exact_sum_order(kind):
+    nrm = RNG.normal(size=SRC.shape)
+    tgt = SRC + RNG.normal(0, 0.1, SRC.shape)
+    corr = np.array([[i, (i * 7) % len(SRC)] for i in range(40)], dtype=np.int32)
+    acc = 0.0
+    for i, j in corr:
+        s, t, n = SRC[i].tolist(), tgt[j].tolist(), nrm[j].tolist()
+        if kind == "p2p":
+            d = [s[k] - t[k] for k in range(3)]
+            acc += (d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]
+        else:
+            r = ((s[0] - t[0]) * n[0] + (s[1] - t[1]) * n[1]) + (s[2] - t[2]) * n[2]
+            acc += r * r
+    want = math.sqrt(acc / len(corr))
+    est = reg.TransformationEstimationPointToPoint() if kind == "p2p" else reg.TransformationEstimationPointToPlane()
+    got = est.compute_rmse(cloud(SRC), cloud(tgt, nrm), pairs(corr))
+    assert got.hex() == want.hex()
+
+
+def test_identity_cases():
+    nrm = RNG.normal(size=SRC.shape)
+    nrm /= np.linalg.norm(nrm, axis=1, keepdims=True)
+    c = pairs(np.stack([np.arange(len(SRC))] * 2, 1))
+    p2p = reg.TransformationEstimationPointToPoint().compute_transformation(cloud(SRC), cloud(SRC), c)
+    np.testing.assert_allclose(p2p, np.eye(4), atol=1e-14)
+    # Zero residuals: the step is exactly zero and the rotation exactly the identity.
+    p2l = reg.TransformationEstimationPointToPlane().compute_transformation(cloud(SRC), cloud(SRC, nrm), c)
+    assert np.array_equal(p2l, np.eye(4))
+
+
+def test_empty_correspondences():
+    for est in (reg.TransformationEstimationPointToPoint(), reg.TransformationEstimationPointToPoint(True),
+                reg.TransformationEstimationPointToPlane()):
+        assert np.array_equal(est.compute_transformation(cloud(SRC), cloud(SRC, SRC), pairs([])), np.eye(4))
+        assert est.compute_rmse(cloud(SRC), cloud(SRC, SRC), pairs([])) == 0.0
+
+
+def is_rotation(m):
+    return np.allclose(m @ m.T, np.eye(3), atol=1e-12) and abs(np.linalg.det(m) - 1) < 1e-12
+
+
+def test_collinear_pairs_give_proper_rotation():
+    src = np.array([[0, 0, 0], [1, 1, 1], [2, 2, 2]], dtype=float)
+    r3 = math.sqrt(3.0)
+    tgt = np.array([[1, 0, 0], [1, r3, 0], [1, 2 * r3, 0]], dtype=float)
+    t = reg.TransformationEstimationPointToPoint().compute_transformation(cloud(src), cloud(tgt), pairs([[0, 0], [1, 1], [2, 2]]))
+    assert is_rotation(t[:3, :3])
+    np.testing.assert_allclose(moved(src, t), tgt, atol=1e-12)
+
+
+def test_mirrored_source_gives_rotation_not_reflection():
+    src = SRC.copy()
+    src[:, 0] *= -1
+    c = pairs(np.stack([np.arange(len(SRC))] * 2, 1))
+    t = reg.TransformationEstimationPointToPoint().compute_transformation(cloud(src), cloud(SRC), c)
+    assert is_rotation(t[:3, :3])
+    np.testing.assert_allclose(t, umeyama_ref(src, SRC, False), atol=1e-12)
+
+
+def test_scaling():
+    centroid = SRC.mean(0)
+    src = (SRC - centroid) * 2 + centroid
+    c = pairs(np.stack([np.arange(len(SRC))] * 2, 1))
+    t = reg.TransformationEstimationPointToPoint(with_scaling=True).compute_transformation(cloud(src), cloud(SRC), c)
+    np.testing.assert_allclose(t[:3, :3], 0.5 * np.eye(3), atol=1e-14)
+    np.testing.assert_allclose(t[:3, 3], 0.5 * centroid, atol=1e-14)
+    # One pair: no variance, scale 1 and a pure translation, every value exact.
+    one = reg.TransformationEstimationPointToPoint(True).compute_transformation(
+        cloud([[1.0, 2.0, 3.0]]), cloud([[1.5, 0.0, -1.0]]), pairs([[0, 0]]))
+    want = np.eye(4)
+    want[:3, 3] = [0.5, -2.0, -4.0]
+    assert np.array_equal(one, want)
+
+
+def test_point_to_plane_without_normals():
+    c = pairs(np.stack([np.arange(len(SRC))] * 2, 1))
+    est = reg.TransformationEstimationPointToPlane()
+    assert est.compute_rmse(cloud(SRC), cloud(SRC + 1), c) == 0.0
+    assert np.array_equal(est.compute_transformation(cloud(SRC), cloud(SRC + 1), c), np.eye(4))
+
+
+def test_point_to_plane_planar_target_is_finite():
+    tgt = SRC.copy()
+    tgt[:, 2] = 0.0
+    nrm = np.tile([0.0, 0.0, 1.0], (len(SRC), 1))
+    src = tgt + [0.3, -0.2, 0.1]
+    c = pairs(np.stack([np.arange(len(SRC))] * 2, 1))
+    t = reg.TransformationEstimationPointToPlane().compute_transformation(cloud(src), cloud(tgt, nrm), c)
+    assert np.all(np.isfinite(t))
+    # In-plane rotation and translation are undetermined and come out as zero.
+    assert t[0, 3] == 0.0 and t[1, 3] == 0.0
+    np.testing.assert_allclose(t[:3, :3], np.eye(3), atol=1e-15)
+    np.testing.assert_allclose(t[2, 3], -0.1, atol=1e-12)
+
+
+@pytest.mark.parametrize(
+    "corr, message",
+    [
+        ([[-1, 0]], "correspondence 0 has negative source index -1"),
+        ([[0, 1], [2, -3]], "correspondence 1 has negative target index -3"),
+        ([[0, 0], [1, 1], [6, 0]], "correspondence 2 source index 6 is out of bounds for 6 points"),
+        ([[0, 5]], "correspondence 0 target index 5 is out of bounds for 5 points"),
+        ([[-1, 9]], "correspondence 0 has negative source index -1"),
+        ([[9, -1]], "correspondence 0 has negative target index -1"),
+    ],
+)
+@pytest.mark.parametrize("method", ["compute_rmse", "compute_transformation"])
+def test_invalid_correspondences(corr, message, method):
+    est = reg.TransformationEstimationPointToPlane()
+    with pytest.raises(ValueError) as e:
+        getattr(est, method)(cloud(SRC[:6]), cloud(SRC[:5]), pairs(corr))
+    assert str(e.value) == message
+
+
+def test_argument_types():
+    est = reg.TransformationEstimationPointToPoint()
+    with pytest.raises(TypeError):
+        est.compute_rmse(SRC, cloud(SRC), pairs([]))
+    with pytest.raises(TypeError):
+        est.compute_transformation(cloud(SRC), cloud(SRC), [[0, 0]])
+    with pytest.raises(TypeError):
+        reg.TransformationEstimationPointToPoint(1)
+    with pytest.raises(TypeError):
+        reg.TransformationEstimationPointToPlane(True)
+    with pytest.raises(TypeError):
+        reg.TransformationEstimation()
+    t = est.compute_transformation(source=cloud(SRC), target=cloud(SRC), corres=pairs([[0, 0]]))
+    assert t.shape == (4, 4)
+
+
+def test_classes_reprs_and_copies():
+    p = reg.TransformationEstimationPointToPoint()
+    assert repr(p) == "TransformationEstimationPointToPoint(with_scaling=False)"
+    assert p.with_scaling is False
+    p.with_scaling = True
+    assert repr(p) == "TransformationEstimationPointToPoint(with_scaling=True)"
+    with pytest.raises(TypeError):
+        p.with_scaling = 1
+    with pytest.raises(AttributeError):
+        del p.with_scaling
+    for q in (copy.copy(p), copy.deepcopy(p), p.__deepcopy__(None)):
+        assert type(q) is reg.TransformationEstimationPointToPoint and q is not p and q.with_scaling is True
+    q.with_scaling = False
+    assert p.with_scaling is True
+    pl = reg.TransformationEstimationPointToPlane()
+    assert repr(pl) == "TransformationEstimationPointToPlane"
+    assert type(copy.deepcopy(pl)) is reg.TransformationEstimationPointToPlane
+    assert isinstance(pl, reg.TransformationEstimation)
+    assert reg.TransformationEstimationPointToPoint.__text_signature__ == "(with_scaling=False)"
+    assert reg.TransformationEstimation.compute_rmse.__text_signature__ == "($self, source, target, corres)"
+    with pytest.raises(TypeError):
+        type("X", (reg.TransformationEstimationPointToPlane,), {})
+
+
+def test_point_to_plane_thread_independent():
+    code = """
+import numpy as np
+from ombrix.cpu.pybind import geometry as g, utility as u
+from ombrix.cpu.pybind.pipelines import registration as reg
+rng = np.random.default_rng(3)
+n = 20000
+s, t, nr = rng.normal(size=(n, 3)), rng.normal(size=(n, 3)), rng.normal(size=(n, 3))
+a, b = g.PointCloud(), g.PointCloud()
+a.points = u.Vector3dVector(s); b.points = u.Vector3dVector(t); b.normals = u.Vector3dVector(nr)
+c = u.Vector2iVector(np.stack([np.arange(n), rng.permutation(n)], 1).astype(np.int32))
+print(reg.TransformationEstimationPointToPlane().compute_transformation(a, b, c).tobytes().hex())
+"""
+    assert run_python(code, threads=1) == run_python(code, threads=4)
