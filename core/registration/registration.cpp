@@ -1,0 +1,160 @@
+#include "core/registration/registration.h"
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "core/parallel.h"
+
+namespace ombrix {
+namespace {
+
+// Nearest target point of one moved source point; index < 0 means no match.
+struct Match {
+    int64_t index;
+    double d2;
+};
+
+// Per-point searches are cheap; chunks of this size keep the pool overhead small.
+constexpr size_t kMatchGrain = 256;
+
+// Matches the source points moved by t. When `moved` is given it receives the
+// moved points (ICP estimates its next step from them).
+RegistrationResult match(std::span<const Vec3> source, const KdTreeFlann& tree, const Mat4& t, double max_distance,
+                         bool collect, std::vector<Vec3>* moved) {
+    RegistrationResult result;
+    result.transformation = t;
+    const size_t n = source.size();
+    if (moved) moved->resize(n);
+    if (max_distance <= 0.0) {
+        if (moved)
+            parallel_for(n, [&](size_t i) { (*moved)[i] = transform_point(t, source[i]); }, kMatchGrain);
+        return result;
+    }
+    const double limit = max_distance * max_distance;
+    std::vector<Match> matches(n);
+    parallel_for(
+        n,
+        [&](size_t i) {
+            thread_local std::vector<size_t> indices;
+            thread_local std::vector<double> dists;
+            Vec3 p = transform_point(t, source[i]);
+            if (moved) (*moved)[i] = p;
+            Match m{-1, 0.0};
+            if (tree.search_knn(p, 1, indices, dists) > 0 && dists[0] < limit) {
+                m.index = static_cast<int64_t>(indices[0]);
+                m.d2 = dists[0];
+            }
+            matches[i] = m;
+        },
+        kMatchGrain);
+
+    double sum = 0.0;
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (matches[i].index < 0) continue;
+        sum += matches[i].d2;
+        ++count;
+        if (collect) result.correspondence_set.push_back({static_cast<int32_t>(i), static_cast<int32_t>(matches[i].index)});
+    }
+    if (count > 0) {
+        result.fitness = static_cast<double>(count) / static_cast<double>(n);
+        result.inlier_rmse = std::sqrt(sum / static_cast<double>(count));
+    }
+    return result;
+}
+
+bool all_finite(const Mat4& m) {
+    for (double e : m)
+        if (!std::isfinite(e)) return false;
+    return true;
+}
+
+// U·T with every entry summed left to right.
+Mat4 mul4(const Mat4& u, const Mat4& t) {
+    Mat4 r;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            r[i * 4 + j] = ((u[i * 4 + 0] * t[0 * 4 + j] + u[i * 4 + 1] * t[1 * 4 + j]) + u[i * 4 + 2] * t[2 * 4 + j]) +
+                           u[i * 4 + 3] * t[3 * 4 + j];
+    return r;
+}
+
+}  // namespace
+
+RegistrationResult get_registration_result_and_correspondences(std::span<const Vec3> source,
+                                                               const KdTreeFlann& target_tree,
+                                                               const Mat4& transformation,
+                                                               double max_correspondence_distance, bool collect) {
+    return match(source, target_tree, transformation, max_correspondence_distance, collect, nullptr);
+}
+
+Result<RegistrationResult> registration_icp(const PointCloud& source, const PointCloud& target,
+                                            double max_correspondence_distance, const Mat4& init,
+                                            TransformationEstimationKind estimation,
+                                            const ICPConvergenceCriteria& criteria) {
+    if (max_correspondence_distance <= 0.0) return fail("Invalid max_correspondence_distance.");
+    if (source.points.empty() || target.points.empty()) {
+        RegistrationResult r;
+        r.transformation = init;
+        return r;
+    }
+    const bool plane = estimation == TransformationEstimationKind::PointToPlane;
+    if (plane && target.normals.size() != target.points.size())
+        return fail("PointToPlaneICP requires target pointcloud to have normals.");
+
+    KdTreeFlann tree;
+    tree.set_points(target.points);
+    std::vector<Vec3> moved;
+    RegistrationResult result = match(source.points, tree, init, max_correspondence_distance, true, &moved);
+    for (int32_t it = 0; it < criteria.max_iteration; ++it) {
+        // `moved` holds the source under result.transformation.
+        Mat4 update =
+            plane ? compute_transformation_point_to_plane_unchecked(moved, target.points, target.normals,
+                                                                    result.correspondence_set)
+                  : compute_transformation_point_to_point_unchecked(
+                        moved, target.points, result.correspondence_set,
+                        estimation == TransformationEstimationKind::PointToPointWithScaling);
+        if (!all_finite(update)) break;
+        Mat4 next = mul4(update, result.transformation);
+        double prev_fitness = result.fitness, prev_rmse = result.inlier_rmse;
+        result = match(source.points, tree, next, max_correspondence_distance, true, &moved);
+        if (std::fabs(prev_fitness - result.fitness) < criteria.relative_fitness &&
+            std::fabs(prev_rmse - result.inlier_rmse) < criteria.relative_rmse)
+            break;
+    }
+    return result;
+}
+
+RegistrationResult evaluate_registration(const PointCloud& source, const PointCloud& target,
+                                         double max_correspondence_distance, const Mat4& transformation) {
+    KdTreeFlann tree;
+    tree.set_points(target.points);
+    return match(source.points, tree, transformation, max_correspondence_distance, true, nullptr);
+}
+
+Mat6 get_information_matrix_from_point_clouds(const PointCloud& source, const PointCloud& target,
+                                              double max_correspondence_distance, const Mat4& transformation) {
+    KdTreeFlann tree;
+    tree.set_points(target.points);
+    RegistrationResult r = match(source.points, tree, transformation, max_correspondence_distance, true, nullptr);
+    Mat6 g{};
+    for (const Vec2i& c : r.correspondence_set) {
+        const Vec3& q = target.points[c[1]];
+        const double x = q[0], y = q[1], z = q[2];
+        const double rows[3][6] = {
+            {0.0, z, -y, 1.0, 0.0, 0.0},
+            {-z, 0.0, x, 0.0, 1.0, 0.0},
+            {y, -x, 0.0, 0.0, 0.0, 1.0},
+        };
+        for (int a = 0; a < 6; ++a)
+            for (int b = 0; b < 6; ++b) {
+                double v = g[a * 6 + b];
+                for (const auto& row : rows) v += row[a] * row[b];
+                g[a * 6 + b] = v;
+            }
+    }
+    return g;
+}
+
+}  // namespace ombrix
