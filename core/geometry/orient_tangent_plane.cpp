@@ -1,0 +1,313 @@
+#include "core/geometry/orient_tangent_plane.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "core/kdtree.h"
+#include "core/parallel.h"
+
+namespace ombrix {
+
+DisjointSet::DisjointSet(size_t n) : parent_(n), size_(n, 1) {
+    for (size_t i = 0; i < n; ++i) parent_[i] = i;
+}
+
+size_t DisjointSet::find(size_t x) {
+    while (parent_[x] != x) {
+        parent_[x] = parent_[parent_[x]];
+        x = parent_[x];
+    }
+    return x;
+}
+
+bool DisjointSet::union_(size_t a, size_t b) {
+    size_t ra = find(a), rb = find(b);
+    if (ra == rb) return false;
+    if (size_[ra] < size_[rb]) {
+        parent_[ra] = rb;
+        size_[rb] += size_[ra];
+    } else {
+        parent_[rb] = ra;
+        size_[ra] += size_[rb];
+    }
+    return true;
+}
+
+std::vector<Edge> kruskal(std::vector<Edge> edges, size_t n) {
+    stdsort::sort_edges(edges);
+    DisjointSet ds(n);
+    size_t keep = 0;  // kept edges are compacted in place, in sorted order
+    for (size_t i = 0; i < edges.size(); ++i)
+        if (ds.union_(edges[i].u, edges[i].v)) edges[keep++] = edges[i];
+    edges.resize(keep);
+    return edges;
+}
+
+namespace {
+
+double dot3(const Vec3& a, const Vec3& b) { return (a[0] * b[0] + a[1] * b[1]) + a[2] * b[2]; }
+double sq3(const Vec3& a) { return (a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]; }
+
+// Nearest-neighbour lists of every point, gathered by point index with a fixed
+// stride; count[i] entries of row i are valid (fewer than the stride only for
+// points the search cannot place, such as NaN coordinates).
+struct NeighbourLists {
+    size_t stride = 0;
+    std::vector<uint32_t> index;
+    std::vector<uint32_t> count;
+    const uint32_t* row(size_t i) const { return index.data() + i * stride; }
+};
+
+NeighbourLists knn_lists(const KdTreeFlann& tree, const std::vector<Vec3>& points, uint64_t kk) {
+    NeighbourLists lists;
+    const size_t n = points.size();
+    lists.count.assign(n, 0);
+    if (kk > static_cast<uint64_t>(INT32_MAX)) return lists;  // the search cannot run: empty lists
+    lists.stride = static_cast<size_t>(std::min<uint64_t>(kk, n));
+    lists.index.assign(n * lists.stride, 0);
+    const int knn = static_cast<int>(kk);
+    parallel_for_chunks(
+        n,
+        [&](size_t b, size_t e) {
+            std::vector<size_t> idx;
+            std::vector<double> dist;
+            for (size_t i = b; i < e; ++i) {
+                int m = tree.search_knn(points[i].data(), 3, knn, idx, dist);
+                if (m <= 0) continue;
+                size_t c = std::min<size_t>(static_cast<size_t>(m), lists.stride);
+                uint32_t* out = lists.index.data() + i * lists.stride;
+                for (size_t j = 0; j < c; ++j) out[j] = static_cast<uint32_t>(idx[j]);
+                lists.count[i] = static_cast<uint32_t>(c);
+            }
+        },
+        64);
+    return lists;
+}
+
+// True when the segment s->t leaves the tangent plane of normal ns by more
+// than the tolerance (|cos| of the angle between ns and the segment). Also
+// returns the squared length and the absolute normal component.
+bool outside_cone(const Vec3& ps, const Vec3& pt, const Vec3& ns, double cos_alpha_tol, double* q, double* a) {
+    Vec3 d = {pt[0] - ps[0], pt[1] - ps[1], pt[2] - ps[2]};
+    *q = sq3(d);
+    *a = std::fabs(dot3(ns, d));
+    return *a / std::sqrt(*q) > cos_alpha_tol;
+}
+
+// Members of each disjoint set as singly linked lists, so a set's members can
+// be listed without scanning all points and two lists join in O(1).
+struct SetLists {
+    static constexpr uint32_t kNone = UINT32_MAX;
+    std::vector<uint32_t> next, head, tail;  // head/tail valid at roots
+
+    SetLists(DisjointSet& ds, size_t n) : next(n, kNone), head(n, kNone), tail(n, kNone) {
+        for (size_t i = 0; i < n; ++i) {  // ascending, so lists start sorted
+            size_t r = ds.find(i);
+            if (head[r] == kNone)
+                head[r] = static_cast<uint32_t>(i);
+            else
+                next[tail[r]] = static_cast<uint32_t>(i);
+            tail[r] = static_cast<uint32_t>(i);
+        }
+    }
+    // Appends the list of root `from` to that of root `to`.
+    void join(size_t to, size_t from) {
+        next[tail[to]] = head[from];
+        tail[to] = tail[from];
+    }
+    void members(size_t root, std::vector<uint32_t>& out) const {
+        out.clear();
+        for (uint32_t v = head[root]; v != kNone; v = next[v]) out.push_back(v);
+        std::sort(out.begin(), out.end());
+    }
+};
+
+// Joins the spanning forest into one tree where possible: repeatedly takes the
+// set of the smallest vertex outside vertex 0's set and links it to the
+// nearest point outside it (nearest over all its members; the first member
+// wins ties). Stops when everything is connected or a set finds no outside
+// point at all.
+void connect_components(const KdTreeFlann& tree, const std::vector<Vec3>& points, uint64_t kk, std::vector<Edge>& t) {
+    const size_t n = points.size();
+    DisjointSet ds(n);
+    for (const Edge& e : t) ds.union_(e.u, e.v);
+    SetLists lists(ds, n);
+
+    std::vector<uint32_t> members;
+    std::vector<size_t> idx;
+    std::vector<double> dist;
+    const size_t first_r = kk >= n ? n : static_cast<size_t>(kk) + 1;
+    size_t j = 1;  // every vertex below j is in vertex 0's set
+    for (;;) {
+        const size_t r0 = ds.find(0);
+        while (j < n && ds.find(j) == r0) ++j;
+        if (j >= n) return;
+        const size_t rj = ds.find(j);
+        lists.members(rj, members);
+
+        bool found = false;
+        uint64_t best_m = 0, best_t = 0;
+        double best_d = 0.0;
+        for (uint32_t m : members) {
+            size_t r = first_r;
+            for (;;) {
+                int got = r > static_cast<size_t>(INT32_MAX)
+                              ? -1
+                              : tree.search_knn(points[m].data(), 3, static_cast<int>(r), idx, dist);
+                bool candidate = false;
+                for (int q = 0; q < got; ++q) {
+                    if (ds.find(idx[q]) != rj) {
+                        if (!found || dist[q] < best_d) {
+                            found = true;
+                            best_m = m;
+                            best_t = idx[q];
+                            best_d = dist[q];
+                        }
+                        candidate = true;
+                        break;
+                    }
+                }
+                if (candidate || r >= n) break;
+                // Every point outside this result is at least as far as its
+                // last entry; once that reaches the best distance so far, a
+                // wider search cannot produce a strictly nearer candidate.
+                if (found && got > 0 && !(dist[got - 1] < best_d)) break;
+                r = r > n / 2 ? n : 2 * r;
+            }
+        }
+        if (!found) return;
+        t.push_back({best_m, best_t, best_d});
+        size_t ra = ds.find(best_m), rb = ds.find(best_t);
+        ds.union_(best_m, best_t);
+        size_t root = ds.find(best_m);
+        lists.join(root, root == ra ? rb : ra);
+    }
+}
+
+}  // namespace
+
+Status orient_normals_to_align_with_direction(PointCloud& cloud, const Vec3& reference) {
+    const size_t n = cloud.points.size();
+    if (n == 0 || cloud.normals.size() != n) return fail(kNoNormalsMessage);
+    for (Vec3& nv : cloud.normals) {
+        if (sq3(nv) == 0.0)
+            nv = reference;
+        else if (dot3(nv, reference) < 0.0)
+            nv = {-nv[0], -nv[1], -nv[2]};
+    }
+    return {};
+}
+
+Status orient_normals_towards_camera_location(PointCloud& cloud, const Vec3& camera) {
+    const size_t n = cloud.points.size();
+    if (n == 0 || cloud.normals.size() != n) return fail(kNoNormalsMessage);
+    for (size_t i = 0; i < n; ++i) {
+        const Vec3& p = cloud.points[i];
+        Vec3& nv = cloud.normals[i];
+        Vec3 d = {camera[0] - p[0], camera[1] - p[1], camera[2] - p[2]};
+        if (sq3(nv) != 0.0) {  // NaN included
+            if (dot3(d, nv) < 0.0) nv = {-nv[0], -nv[1], -nv[2]};
+        } else {
+            double w = sq3(d);
+            if (w != 0.0) {
+                double len = std::sqrt(w);
+                nv = {d[0] / len, d[1] / len, d[2] / len};
+            } else {
+                nv = {0.0, 0.0, 1.0};
+            }
+        }
+    }
+    return {};
+}
+
+Status orient_normals_consistent_tangent_plane(PointCloud& cloud, uint64_t k, double lambda, double cos_alpha_tol) {
+    const size_t n = cloud.points.size();
+    if (n == 0 || cloud.normals.size() != n) return fail(kNoNormalsMessage);
+    const std::vector<Vec3>& p = cloud.points;
+    std::vector<Vec3>& nrm = cloud.normals;
+
+    KdTreeFlann tree;
+    tree.set_points(p);
+    const uint64_t kk = k >= 3 ? k : 2;
+    const NeighbourLists lists = knn_lists(tree, p, kk);
+
+    // Riemannian graph: neighbours whose connecting segment lies within the
+    // tolerance cone of the tangent plane, weighted by squared distance plus a
+    // penalty on the distance to the plane.
+    std::vector<Edge> graph;
+    graph.reserve(n * (lists.stride > 0 ? lists.stride - 1 : 0));
+    for (size_t s = 0; s < n; ++s) {
+        const uint32_t* row = lists.row(s);
+        for (uint32_t c = 0; c < lists.count[s]; ++c) {
+            size_t t = row[c];
+            if (t == s) continue;
+            double q, a;
+            if (outside_cone(p[s], p[t], nrm[s], cos_alpha_tol, &q, &a)) continue;
+            graph.push_back({s, t, q + a * lambda});
+        }
+    }
+    std::vector<Edge> tree_edges = kruskal(std::move(graph), n);
+    connect_components(tree, p, kk, tree_edges);
+
+    // Reweight by normal disagreement, then add the neighbour pairs again with
+    // that weight and take the spanning forest of the union.
+    for (Edge& e : tree_edges) e.weight = 1.0 - std::fabs(dot3(nrm[e.u], nrm[e.v]));
+    if (k > 0) {
+        for (size_t s = 0; s < n; ++s) {
+            const uint32_t* row = lists.row(s);
+            uint64_t c_end = std::min<uint64_t>(k, lists.count[s]);
+            for (uint64_t c = 0; c < c_end; ++c) {
+                size_t t = row[c];
+                if (t == s) continue;
+                double q, a;
+                if (outside_cone(p[s], p[t], nrm[s], cos_alpha_tol, &q, &a)) continue;
+                tree_edges.push_back({s, t, 1.0 - std::fabs(dot3(nrm[s], nrm[t]))});
+            }
+        }
+    }
+    std::vector<Edge> forest = kruskal(std::move(tree_edges), n);
+
+    // Adjacency in compressed form; each vertex's neighbours in forest order.
+    std::vector<size_t> offset(n + 1, 0);
+    for (const Edge& e : forest) {
+        ++offset[e.u + 1];
+        ++offset[e.v + 1];
+    }
+    for (size_t i = 0; i < n; ++i) offset[i + 1] += offset[i];
+    std::vector<uint32_t> adj(offset[n]);
+    {
+        std::vector<size_t> fill(offset.begin(), offset.end() - 1);
+        for (const Edge& e : forest) {
+            adj[fill[e.u]++] = static_cast<uint32_t>(e.v);
+            adj[fill[e.v]++] = static_cast<uint32_t>(e.u);
+        }
+    }
+
+    // Start at the lowest point (the first one among equals) with its normal
+    // turned downwards.
+    size_t start = 0;
+    for (size_t i = 1; i < n; ++i)
+        if (p[start][2] > p[i][2]) start = i;
+    Vec3& ns = nrm[start];
+    if (ns[2] > 0.0 * ns[0] + 0.0 * ns[1]) ns = {-ns[0], -ns[1], -ns[2]};
+
+    std::vector<uint8_t> visited(n, 0);
+    std::vector<uint32_t> queue;
+    queue.reserve(n);
+    visited[start] = 1;
+    queue.push_back(static_cast<uint32_t>(start));
+    for (size_t head = 0; head < queue.size(); ++head) {
+        size_t u = queue[head];
+        for (size_t a = offset[u]; a < offset[u + 1]; ++a) {
+            size_t v = adj[a];
+            if (visited[v]) continue;
+            visited[v] = 1;
+            if (dot3(nrm[u], nrm[v]) < 0.0) nrm[v] = {-nrm[v][0], -nrm[v][1], -nrm[v][2]};
+            queue.push_back(static_cast<uint32_t>(v));
+        }
+    }
+    return {};
+}
+
+}  // namespace ombrix
