@@ -38,14 +38,24 @@ PyObject* vec_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 template <class E>
 void vec_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
     PyVec<E>* v = reinterpret_cast<PyVec<E>*>(self);
-    Py_XDECREF(v->owner);
+    Py_CLEAR(v->owner);
     v->retired.~RetiredList<E>();
     v->data.~vector<E>();
     v->flag.~BorrowFlag();
     PyTypeObject* tp = Py_TYPE(self);
     tp->tp_free(self);
     Py_DECREF(tp);
+}
+
+// Views take part in garbage collection: a geometry subclass instance may
+// hold a view of itself in its __dict__.
+template <class E>
+int vec_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(reinterpret_cast<PyVec<E>*>(self)->owner);
+    Py_VISIT(Py_TYPE(self));
+    return 0;
 }
 
 template <class E>
@@ -314,11 +324,7 @@ PyMethodDef vec_methods[] = {
 
 template <class E>
 PyTypeObject* build_vec_type(const char* dotted, const char* doc) {
-    TypeDef d;
-    d.name = dotted;
-    d.doc = doc;
-    d.basicsize = sizeof(PyVec<E>);
-    d.slots = {
+    PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(vec_new<E>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(vec_dealloc<E>)},
         {Py_tp_repr, reinterpret_cast<void*>(vec_repr<E>)},
@@ -330,8 +336,18 @@ PyTypeObject* build_vec_type(const char* dotted, const char* doc) {
         {Py_mp_length, reinterpret_cast<void*>(vec_len<E>)},
         {Py_mp_subscript, reinterpret_cast<void*>(vec_subscript<E>)},
         {Py_mp_ass_subscript, reinterpret_cast<void*>(vec_ass_subscript<E>)},
+        {Py_tp_traverse, reinterpret_cast<void*>(vec_traverse<E>)},
+        {Py_tp_doc, const_cast<char*>(doc)},
+        {0, nullptr},
     };
-    return make_type(d);
+    // As make_type, plus garbage-collection support (final, constructible).
+    PyType_Spec spec;
+    spec.name = dotted;
+    spec.basicsize = static_cast<int>(sizeof(PyVec<E>));
+    spec.itemsize = 0;
+    spec.flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+    spec.slots = slots;
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
 }
 
 PyTypeObject* build_vector3d_vector_type() {
@@ -378,10 +394,15 @@ PyObject* shared_array2(void* data, npy_intp n, int k, int npy, PyObject* base) 
 
 PyObject* make_view(PyObject* owner, int target) {
     BorrowFlag* flag;
-    if (target <= kPcdColors)
+    if (target <= kPcdColors) {
+        if (!PyObject_TypeCheck(owner, point_cloud_type())) return raise(PyExc_TypeError, "view owner is not a PointCloud");
         flag = &reinterpret_cast<PyPointCloud*>(owner)->flag;
-    else
+    } else {
+        if (!PyObject_TypeCheck(owner, triangle_mesh_type()))
+            return raise(PyExc_TypeError, "view owner is not a TriangleMesh");
+        if (target > kMeshTriangleNormals && target != kMeshTriangles) return raise(PyExc_TypeError, "invalid view target");
         flag = &reinterpret_cast<PyTriangleMesh*>(owner)->flag;
+    }
     ReadBorrow b(*flag);
     if (!b) return nullptr;
     if (target == kMeshTriangles) return new_vec<Vec3i>(vector3i_vector_type(), {}, owner, target);

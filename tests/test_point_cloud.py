@@ -257,3 +257,18 @@ def test_views_of_cloud():
     assert isinstance(p.normals, utility.Vector3dVector) and isinstance(p.colors, utility.Vector3dVector)
     p.points.append([1, 2, 3])
     assert repr(p) == "PointCloud with 3 points."
+
+
+def test_view_held_by_subclass_instance_is_collected():
+    import gc
+
+    class Sub(PC):
+        pass
+
+    s = Sub()
+    s.view = s.points  # a cycle through the instance dict and the view's owner
+    s.points = np.zeros((5, 3))
+    r = weakref.ref(s)
+    del s
+    gc.collect()
+    assert r() is None
