@@ -1,11 +1,399 @@
-// Shell classes: registered with their names, bases and constructor signatures; members come with their implementation.
+// geometry.Voxel and geometry.VoxelGrid. A grid lists and visits its voxels in
+// the iteration order of its prime-bucket map; only transforms that keep the
+// grid axis-aligned are accepted.
+#include <string>
+#include <vector>
+
+#include "binding/args.h"
+#include "binding/convert.h"
+#include "binding/errors.h"
+#include "binding/numpy.h"
+#include "binding/ref.h"
 #include "binding/types.h"
+#include "bounding_box.h"
 #include "classes.h"
+#include "core/geometry/voxel_grid.h"
+#include "core/numtext.h"
+#include "enums.h"
+#include "geometry_objects.h"
+#include "vectors_impl.h"
 
 namespace ombrix::py {
+
 namespace {
-PyTypeObject* build_voxel_type() { PyTypeObject* b = nullptr; return plain_type("ombrix.cpu.pybind.geometry.Voxel", "Voxel(grid_index=None, color=None)\n--\n\n", b, false, true); }
-PyTypeObject* build_voxel_grid_type() { PyTypeObject* b = geometry3d_type(); if (!b && PyErr_Occurred()) return nullptr; return plain_type("ombrix.cpu.pybind.geometry.VoxelGrid", "VoxelGrid()\n--\n\n", b, false, true); }
+
+using PyVoxel = Obj<Voxel>;
+using PyVoxelGrid = Obj<VoxelGrid>;
+
+PyVoxel* vx(PyObject* o) { return reinterpret_cast<PyVoxel*>(o); }
+PyVoxelGrid* vg(PyObject* o) { return reinterpret_cast<PyVoxelGrid*>(o); }
+
+PyObject* return_self(PyObject* self) {
+    Py_INCREF(self);
+    return self;
+}
+
+PyObject* text(const std::string& s) { return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())); }
+
+PyObject* array_from_v3i(const Vec3i& v) {
+    npy_intp dims[1] = {3};
+    PyObject* arr = PyArray_SimpleNew(1, dims, NPY_INT32);
+    if (!arr) return nullptr;
+    int32_t* d = static_cast<int32_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)));
+    d[0] = v[0];
+    d[1] = v[1];
+    d[2] = v[2];
+    return arr;
+}
+
+// ============================== Voxel ==============================
+
+PyObject* new_voxel(const Voxel& v) {
+    PyTypeObject* t = voxel_type();
+    if (!t) return nullptr;
+    return alloc_obj<PyVoxel>(t, v);
+}
+
+PyObject* voxel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const char* const kNames[] = {"grid_index", "color"};
+    PyObject* a[2];
+    if (!parse_tuple_args("Voxel", kNames, 2, 0, args, kwargs, a)) return nullptr;
+    Voxel v;
+    if (!missing_or_none(a[0])) {
+        std::vector<int32_t> idx;
+        if (!numbers_from<int32_t>(a[0], "grid_index", &idx)) return nullptr;
+        // Any length other than three leaves the index at (0, 0, 0).
+        if (idx.size() == 3) v.grid_index = {idx[0], idx[1], idx[2]};
+    }
+    if (!missing_or_none(a[1]) && !v3_from_any(a[1], &v.color)) return nullptr;
+    return alloc_obj<PyVoxel>(type, v);
+}
+
+PyObject* voxel_repr(PyObject* self) {
+    ReadBorrow b(vx(self)->flag);
+    if (!b) return nullptr;
+    const Voxel& v = vx(self)->value;
+    std::string s = "Voxel(grid_index=" + std::to_string(v.grid_index[0]) + " " + std::to_string(v.grid_index[1]) +
+                    " " + std::to_string(v.grid_index[2]) + ", color=" + format_g(v.color[0]) + " " +
+                    format_g(v.color[1]) + " " + format_g(v.color[2]) + ")";
+    return text(s);
+}
+
+PyObject* voxel_get_grid_index(PyObject* self, void*) {
+    ReadBorrow b(vx(self)->flag);
+    if (!b) return nullptr;
+    return array_from_v3i(vx(self)->value.grid_index);
+}
+
+int voxel_set_grid_index(PyObject* self, PyObject* value, void*) {
+    if (!value) return refuse_delete();
+    std::vector<int32_t> idx;
+    if (!numbers_from<int32_t>(value, "grid_index", &idx)) return -1;
+    if (idx.size() != 3) return raise_int(PyExc_TypeError, "expected 3-vector");
+    WriteBorrow b(vx(self)->flag);
+    if (!b) return -1;
+    vx(self)->value.grid_index = {idx[0], idx[1], idx[2]};
+    return 0;
+}
+
+PyObject* voxel_get_color(PyObject* self, void*) {
+    ReadBorrow b(vx(self)->flag);
+    if (!b) return nullptr;
+    return array_from_v3(vx(self)->value.color);
+}
+
+int voxel_set_color(PyObject* self, PyObject* value, void*) {
+    if (!value) return refuse_delete();
+    Vec3 c;
+    if (!v3_from_any(value, &c)) return -1;
+    WriteBorrow b(vx(self)->flag);
+    if (!b) return -1;
+    vx(self)->value.color = c;
+    return 0;
+}
+
+PyObject* voxel_copy(PyObject* self, PyObject*) {
+    ReadBorrow b(vx(self)->flag);
+    if (!b) return nullptr;
+    return new_voxel(vx(self)->value);
+}
+
+PyObject* voxel_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const kNames[] = {"_memo"};
+    PyObject* a[1];
+    if (!parse_args("__deepcopy__", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
+    return voxel_copy(self, nullptr);
+}
+
+PyGetSetDef voxel_getset[] = {
+    {"grid_index", voxel_get_grid_index, voxel_set_grid_index, nullptr, nullptr},
+    {"color", voxel_get_color, voxel_set_color, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef voxel_methods[] = {
+    OMBRIX_NOARGS("__copy__", voxel_copy, "__copy__($self)\n--\n\n"),
+    OMBRIX_METHOD("__deepcopy__", voxel_deepcopy, "__deepcopy__($self, _memo)\n--\n\n"),
+    OMBRIX_END,
+};
+
+PyTypeObject* build_voxel_type() {
+    TypeDef d;
+    d.name = "ombrix.cpu.pybind.geometry.Voxel";
+    d.doc = "Voxel(grid_index=None, color=None)\n--\n\n";
+    d.subclassable = false;
+    d.basicsize = sizeof(PyVoxel);
+    d.slots = {
+        {Py_tp_new, reinterpret_cast<void*>(voxel_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_obj<PyVoxel>)},
+        {Py_tp_repr, reinterpret_cast<void*>(voxel_repr)},
+        {Py_tp_methods, voxel_methods},
+        {Py_tp_getset, voxel_getset},
+    };
+    return make_type(d);
+}
+
+// ============================== VoxelGrid ==============================
+
+PyObject* wrap_grid(VoxelGrid&& g) {
+    PyTypeObject* t = voxel_grid_type();
+    if (!t) return nullptr;
+    return alloc_obj<PyVoxelGrid>(t, std::move(g));
+}
+
+PyObject* grid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    if (!parse_tuple_args("VoxelGrid", nullptr, 0, 0, args, kwargs, nullptr)) return nullptr;
+    return alloc_obj<PyVoxelGrid>(type);
+}
+
+PyObject* grid_repr(PyObject* self) {
+    ReadBorrow b(vg(self)->flag);
+    if (!b) return nullptr;
+    return text("VoxelGrid with " + std::to_string(vg(self)->value.voxels.len()) + " voxels.");
+}
+
+// Runs fn(const VoxelGrid&) under a read borrow.
+template <class F>
+PyObject* query(PyObject* self, F fn) {
+    ReadBorrow b(vg(self)->flag);
+    if (!b) return nullptr;
+    return fn(static_cast<const VoxelGrid&>(vg(self)->value));
+}
+
+PyObject* grid_get_origin(PyObject* self, void*) {
+    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.origin); });
+}
+
+int grid_set_origin(PyObject* self, PyObject* value, void*) {
+    if (!value) return refuse_delete();
+    Vec3 o;
+    if (!v3_from_any(value, &o)) return -1;
+    WriteBorrow b(vg(self)->flag);
+    if (!b) return -1;
+    vg(self)->value.origin = o;
+    return 0;
+}
+
+PyObject* grid_get_voxel_size(PyObject* self, void*) {
+    return query(self, [](const VoxelGrid& g) { return PyFloat_FromDouble(g.voxel_size); });
+}
+
+int grid_set_voxel_size(PyObject* self, PyObject* value, void*) {
+    if (!value) return refuse_delete();
+    double s;
+    if (!to_double(value, "voxel_size", &s)) return -1;
+    WriteBorrow b(vg(self)->flag);
+    if (!b) return -1;
+    vg(self)->value.voxel_size = s;
+    return 0;
+}
+
+PyGetSetDef grid_getset[] = {
+    {"origin", grid_get_origin, grid_set_origin, nullptr, nullptr},
+    {"voxel_size", grid_get_voxel_size, grid_set_voxel_size, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* grid_clear(PyObject* self, PyObject*) {
+    WriteBorrow b(vg(self)->flag);
+    if (!b) return nullptr;
+    vg(self)->value.clear();
+    return return_self(self);
+}
+
+PyObject* grid_is_empty(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid& g) { return PyBool_FromLong(g.voxels.is_empty()); });
+}
+PyObject* grid_has_voxels(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid& g) { return PyBool_FromLong(!g.voxels.is_empty()); });
+}
+PyObject* grid_has_colors(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid&) { Py_RETURN_TRUE; });
+}
+PyObject* grid_dimension(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid&) { return PyLong_FromLong(3); });
+}
+PyObject* grid_geometry_type(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid&) { return new_geometry_type(2); });
+}
+PyObject* grid_min_bound(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.min_bound()); });
+}
+PyObject* grid_max_bound(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.max_bound()); });
+}
+PyObject* grid_center(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.center()); });
+}
+PyObject* grid_bounding_box(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid& g) { return wrap_axis_aligned_bounding_box(g.axis_aligned_bounding_box()); });
+}
+
+PyObject* grid_get_voxels(PyObject* self, PyObject*) {
+    return query(self, [](const VoxelGrid& g) -> PyObject* {
+        Ref list(PyList_New(static_cast<Py_ssize_t>(g.voxels.len())));
+        if (!list) return nullptr;
+        Py_ssize_t i = 0;
+        for (auto n = g.voxels.head(); n != g.voxels.kNone; n = g.voxels.next(n)) {
+            PyObject* v = new_voxel(g.voxels.node(n).value);
+            if (!v) return nullptr;
+            PyList_SET_ITEM(list.get(), i++, v);
+        }
+        return list.release();
+    });
+}
+
+PyObject* grid_translate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const kNames[] = {"translation", "relative"};
+    PyObject* a[2];
+    if (!parse_args("translate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
+    Vec3 t;
+    bool relative = true;
+    if (!v3_from_any(a[0], &t)) return nullptr;
+    if (a[1] && !to_bool(a[1], "relative", &relative)) return nullptr;
+    WriteBorrow b(vg(self)->flag);
+    if (!b) return nullptr;
+    vg(self)->value.translate(t, relative);
+    return return_self(self);
+}
+
+PyObject* grid_scale(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const kNames[] = {"scale", "center"};
+    PyObject* a[2];
+    if (!parse_args("scale", kNames, 2, 2, args, nargs, kwnames, a)) return nullptr;
+    double s;
+    Vec3 center;
+    if (!to_double(a[0], "scale", &s) || !v3_from_any(a[1], &center)) return nullptr;
+    WriteBorrow b(vg(self)->flag);
+    if (!b) return nullptr;
+    vg(self)->value.scale(s, center);
+    return return_self(self);
+}
+
+PyObject* grid_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const kNames[] = {"r", "center"};
+    PyObject* a[2];
+    if (!parse_args("rotate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
+    Mat3 r;
+    Vec3 center;
+    if (!m3_from_any(a[0], &r)) return nullptr;
+    if (!missing_or_none(a[1]) && !v3_from_any(a[1], &center)) return nullptr;
+    WriteBorrow b(vg(self)->flag);
+    if (!b) return nullptr;
+    Status s = vg(self)->value.rotate(r);
+    if (!s) return raise(PyExc_RuntimeError, s.error());
+    return return_self(self);
+}
+
+PyObject* grid_transform(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const kNames[] = {"transformation"};
+    PyObject* a[1];
+    if (!parse_args("transform", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
+    Mat4 t;
+    if (!m4_from_any(a[0], &t)) return nullptr;
+    WriteBorrow b(vg(self)->flag);
+    if (!b) return nullptr;
+    Status s = vg(self)->value.transform(t);
+    if (!s) return raise(PyExc_RuntimeError, s.error());
+    return return_self(self);
+}
+
+// The input cloud's points, read under a borrow; fn(points) returns the grid.
+template <class F>
+PyObject* from_cloud(PyObject* input, F fn) {
+    ReadBorrow b(reinterpret_cast<PyPointCloud*>(input)->flag);
+    if (!b) return nullptr;
+    Result<VoxelGrid> r = fn(reinterpret_cast<PyPointCloud*>(input)->value.points);
+    b.release();
+    if (!r) return raise(PyExc_RuntimeError, r.error());
+    return wrap_grid(std::move(r.value()));
+}
+
+PyObject* grid_create_from_point_cloud(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const kNames[] = {"input", "voxel_size"};
+    PyObject* a[2];
+    if (!parse_args("create_from_point_cloud", kNames, 2, 2, args, nargs, kwnames, a)) return nullptr;
+    double size;
+    if (!check_instance(a[0], point_cloud_type(), "input") || !to_double(a[1], "voxel_size", &size)) return nullptr;
+    return from_cloud(a[0], [&](const std::vector<Vec3>& pts) { return create_voxel_grid(pts, size); });
+}
+
+PyObject* grid_create_within_bounds(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const kNames[] = {"input", "voxel_size", "min_bound", "max_bound"};
+    PyObject* a[4];
+    if (!parse_args("create_from_point_cloud_within_bounds", kNames, 4, 4, args, nargs, kwnames, a)) return nullptr;
+    double size;
+    Vec3 lo, hi;
+    if (!check_instance(a[0], point_cloud_type(), "input") || !to_double(a[1], "voxel_size", &size) ||
+        !v3_from_any(a[2], &lo) || !v3_from_any(a[3], &hi))
+        return nullptr;
+    return from_cloud(a[0], [&](const std::vector<Vec3>& pts) {
+        return create_voxel_grid_within_bounds(pts, size, lo, hi);
+    });
+}
+
+PyMethodDef grid_methods[] = {
+    OMBRIX_NOARGS("clear", grid_clear, "clear($self)\n--\n\n"),
+    OMBRIX_NOARGS("is_empty", grid_is_empty, "is_empty($self)\n--\n\n"),
+    OMBRIX_NOARGS("has_voxels", grid_has_voxels, "has_voxels($self)\n--\n\n"),
+    OMBRIX_NOARGS("has_colors", grid_has_colors, "has_colors($self)\n--\n\n"),
+    OMBRIX_NOARGS("dimension", grid_dimension, "dimension($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_geometry_type", grid_geometry_type, "get_geometry_type($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_voxels", grid_get_voxels, "get_voxels($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_min_bound", grid_min_bound, "get_min_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_max_bound", grid_max_bound, "get_max_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_center", grid_center, "get_center($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_axis_aligned_bounding_box", grid_bounding_box, "get_axis_aligned_bounding_box($self)\n--\n\n"),
+    OMBRIX_METHOD("translate", grid_translate, "translate($self, translation, relative=True)\n--\n\n"),
+    OMBRIX_METHOD("scale", grid_scale, "scale($self, scale, center)\n--\n\n"),
+    OMBRIX_METHOD("rotate", grid_rotate, "rotate($self, r, center=None)\n--\n\n"),
+    OMBRIX_METHOD("transform", grid_transform, "transform($self, transformation)\n--\n\n"),
+    OMBRIX_STATIC("create_from_point_cloud", grid_create_from_point_cloud,
+                  "create_from_point_cloud(input, voxel_size)\n--\n\n"),
+    OMBRIX_STATIC("create_from_point_cloud_within_bounds", grid_create_within_bounds,
+                  "create_from_point_cloud_within_bounds(input, voxel_size, min_bound, max_bound)\n--\n\n"),
+    OMBRIX_END,
+};
+
+PyTypeObject* build_voxel_grid_type() {
+    PyTypeObject* base = geometry3d_type();
+    if (!base) return nullptr;
+    TypeDef d;
+    d.name = "ombrix.cpu.pybind.geometry.VoxelGrid";
+    d.doc = "VoxelGrid()\n--\n\n";
+    d.base = base;
+    d.subclassable = false;
+    d.basicsize = sizeof(PyVoxelGrid);
+    d.slots = {
+        {Py_tp_new, reinterpret_cast<void*>(grid_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_obj<PyVoxelGrid>)},
+        {Py_tp_repr, reinterpret_cast<void*>(grid_repr)},
+        {Py_tp_methods, grid_methods},
+        {Py_tp_getset, grid_getset},
+    };
+    return make_type(d);
+}
+
 }  // namespace
 
 OMBRIX_TYPE_GETTER(voxel_type, build_voxel_type)
