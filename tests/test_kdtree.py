@@ -674,3 +674,36 @@ def test_default_object_reprs():
     assert not hasattr(KDTreeFlann(), "__copy__")
     with pytest.raises(TypeError):
         copy.copy(KDTreeFlann())
+
+
+def test_set_geometry_releases_gil_and_holds_borrows():
+    import threading
+
+    small = cloud_of([[0, 0, 0], [1, 0, 0]])
+    big_pts = np.random.default_rng(1).random((300000, 3))
+    big = cloud_of(big_pts)
+    tree = KDTreeFlann(small)
+    before = search(tree, "search_knn_vector_3d", [0.9, 0, 0], 1)
+    expected_after = int(np.argmin(((big_pts - [0.9, 0, 0]) ** 2).sum(axis=1)))
+    done = threading.Event()
+    outcomes = set()
+
+    def rebuild():
+        tree.set_geometry(big)
+        done.set()
+
+    t = threading.Thread(target=rebuild)
+    t.start()
+    while not done.is_set():
+        try:
+            r = search(tree, "search_knn_vector_3d", [0.9, 0, 0], 1)
+            outcomes.add("before" if r == before else ("after" if r[1] == [expected_after] else repr(r)))
+        except RuntimeError as e:
+            outcomes.add(str(e))
+        try:
+            big.paint_uniform_color([1, 0, 0])  # a write while the tree reads the cloud
+        except RuntimeError as e:
+            outcomes.add("cloud: " + str(e))
+    t.join()
+    assert outcomes <= {"before", "after", "Already mutably borrowed", "cloud: Already borrowed"}
+    assert search(tree, "search_knn_vector_3d", [0.9, 0, 0], 1)[1] == [expected_after]
