@@ -191,15 +191,20 @@ bool component_from(PyObject* item, const char* param, C* out) {
         return to_int32(item, param, out);
 }
 
-// A sequence of numbers of any length (str and non-sequences refused).
+// A sequence of numbers (str and non-sequences refused); `want` >= 0 asks
+// for exactly that many, TypeError "invalid element size" otherwise.
 template <class C>
-bool numbers_from(PyObject* o, const char* param, std::vector<C>* out) {
+bool numbers_from(PyObject* o, const char* param, std::vector<C>* out, Py_ssize_t want = -1) {
     if (PyUnicode_Check(o) || !PySequence_Check(o)) {
         raise_arg_type(param, "sequence", o);
         return false;
     }
     Py_ssize_t n = PySequence_Size(o);
     if (n < 0) return false;
+    if (want >= 0 && n != want) {
+        PyErr_SetString(PyExc_TypeError, "invalid element size");
+        return false;
+    }
     out->resize(static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref item(PySequence_GetItem(o, i));
@@ -213,11 +218,7 @@ template <class E>
 bool element_from(PyObject* o, const char* param, E* out) {
     using C = typename VecTraits<E>::C;
     std::vector<C> vals;
-    if (!numbers_from<C>(o, param, &vals)) return false;
-    if (vals.size() != static_cast<size_t>(VecTraits<E>::k)) {
-        PyErr_SetString(PyExc_TypeError, "invalid element size");
-        return false;
-    }
+    if (!numbers_from<C>(o, param, &vals, VecTraits<E>::k)) return false;
     std::memcpy(out->data(), vals.data(), sizeof(E));
     return true;
 }

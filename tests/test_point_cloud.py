@@ -272,3 +272,42 @@ def test_view_held_by_subclass_instance_is_collected():
     del s
     gc.collect()
     assert r() is None
+
+
+def test_views_share_the_cloud_borrow_state():
+    # KDTreeFlann.set_geometry reads the cloud with the GIL released; while it
+    # runs, writes through the cloud or any of its views are refused and
+    # reads go on.
+    import threading
+
+    n = 200_000
+    p = cloud(np.random.default_rng(0).random((n, 3)))
+    before = np.asarray(p.points).copy()
+    tree = geometry.KDTreeFlann()
+    writes = (
+        lambda: p.points.__setitem__(0, [9, 9, 9]),
+        lambda: p.points.append([9, 9, 9]),
+        lambda: p.normals.clear(),
+        lambda: setattr(p, "points", np.zeros((2, 3))),
+        lambda: p.translate([1, 1, 1]),
+    )
+    refused = set()
+    for _ in range(20):
+        t = threading.Thread(target=tree.set_geometry, args=(p,))
+        t.start()
+        while t.is_alive():
+            for i, write in enumerate(writes):
+                try:
+                    write()
+                except RuntimeError as e:
+                    assert str(e) == "Already borrowed"
+                    refused.add(i)
+                    assert len(p.points) == n and np.asarray(p.points).shape == (n, 3)
+                else:
+                    t.join()  # ran outside the window: undo once the reader is done
+                    p.points = before
+        t.join()
+        if len(refused) == len(writes):
+            break
+    assert len(refused) == 5
+    assert np.array_equal(np.asarray(p.points), before)
