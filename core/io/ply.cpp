@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "core/numtext.h"
 
 namespace ombrix::io {
 
@@ -97,39 +96,54 @@ uint64_t sat_mul(uint64_t a, uint64_t b) {
     return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
 }
 
-// Where vertex properties go: 0 none, 1 position, 2 normal, 3 colour; component in `comp`.
+// Where vertex properties go: kind 0 none, 1 position, 2 normal, 3 colour.
 struct VertexTarget {
     uint8_t kind = 0;
     uint8_t comp = 0;
 };
 
-// Fills positions, normals and colours of the chosen vertex element.
+// Fills positions, normals and colours of the chosen vertex element. A binary
+// element of fixed-size rows is decoded row by row into reserved arrays (no
+// zero fill, one pass); otherwise the arrays start zeroed and take values one
+// at a time.
 struct VertexSink {
     size_t element = SIZE_MAX;
     std::vector<VertexTarget> targets;
+    std::vector<Vec3>* arrays[4] = {nullptr, nullptr, nullptr, nullptr};
     double* bases[4] = {nullptr, nullptr, nullptr, nullptr};
+    bool row_mode = false;
+    const PlyElement* el = nullptr;
 
     // Chooses the vertex element and sizes the arrays; false when unusable.
     bool setup(const PlyHeader& h, std::vector<Vec3>& points, std::vector<Vec3>& normals, std::vector<Vec3>& colors) {
         auto e = find_element(h, "vertex");
         if (!e) return false;
-        const PlyElement& el = h.elements[*e];
-        if (!find_prop(el.properties, "x") || el.count == 0) return false;
-        const bool has_n = find_prop(el.properties, "nx").has_value();
-        const bool has_c = find_prop(el.properties, "red").has_value();
+        el = &h.elements[*e];
+        if (!find_prop(el->properties, "x") || el->count == 0) return false;
         element = *e;
-        points.assign(el.count, Vec3{0.0, 0.0, 0.0});
-        if (has_n) normals.assign(el.count, Vec3{0.0, 0.0, 0.0});
-        if (has_c) colors.assign(el.count, Vec3{0.0, 0.0, 0.0});
-        bases[1] = points.data()->data();
-        if (has_n) bases[2] = normals.data()->data();
-        if (has_c) bases[3] = colors.data()->data();
+        arrays[1] = &points;
+        if (find_prop(el->properties, "nx")) arrays[2] = &normals;
+        if (find_prop(el->properties, "red")) arrays[3] = &colors;
+        row_mode = !h.ascii;
+        for (const PlyProperty& p : el->properties)
+            if (p.is_list) row_mode = false;
+        for (int k = 1; k < 4; ++k) {
+            if (!arrays[k]) continue;
+            if (row_mode) {
+                arrays[k]->clear();
+                arrays[k]->reserve(el->count);
+            } else {
+                arrays[k]->assign(el->count, Vec3{0.0, 0.0, 0.0});
+                bases[k] = arrays[k]->data()->data();
+            }
+        }
         static const char* const names[3][3] = {{"x", "y", "z"}, {"nx", "ny", "nz"}, {"red", "green", "blue"}};
-        targets.resize(el.properties.size());
-        for (size_t k = 0; k < el.properties.size(); ++k) {
+        targets.resize(el->properties.size());
+        for (size_t k = 0; k < el->properties.size(); ++k) {
             for (uint8_t kind = 0; kind < 3; ++kind)
                 for (uint8_t c = 0; c < 3; ++c)
-                    if (el.properties[k].name == names[kind][c] && bases[kind + 1]) targets[k] = {uint8_t(kind + 1), c};
+                    if (el->properties[k].name == names[kind][c] && arrays[kind + 1])
+                        targets[k] = {uint8_t(kind + 1), c};
         }
         return true;
     }
@@ -139,6 +153,35 @@ struct VertexSink {
         if (t.kind == 0) return;
         if (t.kind == 3) v = v / 255.0;
         bases[t.kind][row * 3 + t.comp] = v;
+    }
+
+    // Decodes `count` rows of the vertex element starting at `u` (bounds
+    // already checked by the walker).
+    bool fixed_rows(size_t e, const unsigned char* u, uint64_t count, bool le) const {
+        if (e != element || !row_mode) return false;
+        struct Op {
+            size_t offset;
+            PlyType type;
+            VertexTarget t;
+        };
+        std::vector<Op> ops;
+        size_t stride = 0;
+        for (size_t k = 0; k < el->properties.size(); ++k) {
+            const PlyType type = el->properties[k].value_type;
+            if (targets[k].kind) ops.push_back({stride, type, targets[k]});
+            stride += ply_type_size(type);
+        }
+        for (uint64_t r = 0; r < count; ++r, u += stride) {
+            Vec3 row[4] = {};
+            for (const Op& op : ops) {
+                double v = ply_read_binary(op.type, u + op.offset, le);
+                if (op.t.kind == 3) v = v / 255.0;
+                row[op.t.kind][op.t.comp] = v;
+            }
+            for (int k = 1; k < 4; ++k)
+                if (arrays[k]) arrays[k]->push_back(row[k]);
+        }
+        return true;
     }
 };
 
@@ -275,6 +318,9 @@ Result<PointCloud> read_point_cloud_from_ply_file(std::string_view bytes) {
     struct Consumer {
         const VertexSink& s;
         bool wants(size_t e) const { return e == s.element; }
+        bool fixed_rows(size_t e, const unsigned char* u, uint64_t n, bool le) const {
+            return s.fixed_rows(e, u, n, le);
+        }
         bool operator()(size_t e, uint64_t row, size_t prop, uint64_t, uint64_t, double v) const {
             s.store(row, prop, v);
             return true;
@@ -310,6 +356,9 @@ Result<TriangleMesh> read_triangle_mesh_from_ply_file(std::string_view bytes) {
         std::vector<uint32_t>& corners;
         std::vector<size_t>& ends;
         bool wants(size_t e) const { return e == s.element || e == face_el; }
+        bool fixed_rows(size_t e, const unsigned char* u, uint64_t n, bool le) const {
+            return s.fixed_rows(e, u, n, le);
+        }
         bool operator()(size_t e, uint64_t row, size_t prop, uint64_t item, uint64_t len, double v) {
             if (e == s.element) s.store(row, prop, v);
             if (e != face_el || prop != face_prop) return true;
@@ -422,9 +471,70 @@ bool triangulate_polygon(const uint32_t* corners, size_t m, const std::vector<Ve
     }
 }
 
+void append_format_g(std::string& out, double x) {
+    if (std::isnan(x)) {
+        out += std::signbit(x) ? "-nan" : "nan";
+        return;
+    }
+    if (std::isinf(x)) {
+        out += x > 0 ? "inf" : "-inf";
+        return;
+    }
+    if (x == 0.0) {
+        out += std::signbit(x) ? "-0" : "0";
+        return;
+    }
+    // Six significant digits and the exponent from one scientific conversion;
+    // the fixed form rounds at the same decimal position, so it has the same
+    // digits and only the point moves.
+    char sci[40];
+    const char* end = std::to_chars(sci, sci + sizeof(sci), x, std::chars_format::scientific, 5).ptr;  // [-]d.ddddde[+-]XX
+    const char* p = sci;
+    char buf[48];
+    char* o = buf;
+    if (*p == '-') {
+        *o++ = '-';
+        ++p;
+    }
+    char d[6] = {p[0], p[2], p[3], p[4], p[5], p[6]};
+    const char* e = p + 8;  // exponent sign
+    int X = 0;
+    for (const char* q = e + 1; q < end; ++q) X = X * 10 + (*q - '0');
+    if (*e == '-') X = -X;
+    int nd = 6;
+    while (nd > 1 && d[nd - 1] == '0') --nd;
+    if (X >= -4 && X <= 5) {
+        if (X >= 0) {
+            for (int i = 0; i <= X; ++i) *o++ = i < nd ? d[i] : '0';
+            if (nd > X + 1) {
+                *o++ = '.';
+                for (int i = X + 1; i < nd; ++i) *o++ = d[i];
+            }
+        } else {
+            *o++ = '0';
+            *o++ = '.';
+            for (int i = 0; i < -X - 1; ++i) *o++ = '0';
+            for (int i = 0; i < nd; ++i) *o++ = d[i];
+        }
+    } else {
+        *o++ = d[0];
+        if (nd > 1) {
+            *o++ = '.';
+            for (int i = 1; i < nd; ++i) *o++ = d[i];
+        }
+        *o++ = 'e';
+        *o++ = X < 0 ? '-' : '+';
+        int ax = X < 0 ? -X : X;
+        if (ax >= 100) *o++ = static_cast<char>('0' + ax / 100);
+        *o++ = static_cast<char>('0' + ax / 10 % 10);
+        *o++ = static_cast<char>('0' + ax % 10);
+    }
+    out.append(buf, o);
+}
+
 void PlyWriter::write_double(double v, bool last) {
     if (ascii_) {
-        out_ += format_g(v);
+        append_format_g(out_, v);
         end_value(last);
         return;
     }

@@ -107,6 +107,9 @@ bool ply_body_may_fit(std::string_view bytes, const PlyHeader& header);
 // a list comes first as item 0 carrying its length, then items 1..length.
 // consumer.wants(element) == false lets a binary element of fixed-size rows be
 // skipped without decoding (an ASCII body is still checked token by token).
+// A consumer may also offer fixed_rows(element, bytes, count, little_endian)
+// -> bool to take a binary element of fixed-size rows in one go (false: it
+// declines, and the values come one by one).
 // True when every declared value was read.
 template <class Consumer>
 bool read_ply_data(std::string_view bytes, const PlyHeader& h, Consumer& consumer) {
@@ -167,6 +170,13 @@ bool read_ply_data(std::string_view bytes, const PlyHeader& h, Consumer& consume
                 u += el.count * stride;
                 continue;
             }
+            if constexpr (requires { consumer.fixed_rows(e, u, el.count, le); }) {
+                // The consumer decodes whole rows itself (same values, same order).
+                if (consumer.fixed_rows(e, u, el.count, le)) {
+                    u += el.count * stride;
+                    continue;
+                }
+            }
             for (uint64_t r = 0; r < el.count; ++r) {
                 for (size_t k = 0; k < el.properties.size(); ++k) {
                     const PlyType t = el.properties[k].value_type;
@@ -225,6 +235,10 @@ private:
     std::string& out_;
     bool ascii_;
 };
+
+// Appends the printf "%g" text of x (as format_g in core/numtext.h), without
+// building a temporary string.
+void append_format_g(std::string& out, double x);
 
 // Colour component to byte: clamp to [0, 1], times 255, round half away from
 // zero; NaN gives 0.

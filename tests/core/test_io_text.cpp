@@ -4,7 +4,10 @@
 #include <limits>
 #include <string>
 
+#include <random>
+
 #include "check.h"
+#include "core/numtext.h"
 #include "core/io/io.h"
 #include "core/io/numparse.h"
 #include "core/io/ply.h"
@@ -127,5 +130,45 @@ int main() {
     // Colour bytes.
     CHECK(ply_color_byte(1.0) == 255 && ply_color_byte(0.5) == 128 && ply_color_byte(-0.2) == 0 &&
           ply_color_byte(std::nan("")) == 0 && ply_color_byte(7.0) == 255);
+    // The writer's %g text matches format_g: random bit patterns and decimal values.
+    std::mt19937_64 rng(7);
+    int mismatches = 0;
+    for (int i = 0; i < 200000; ++i) {
+        double x;
+        if (i % 2) {
+            uint64_t u = rng();
+            std::memcpy(&x, &u, 8);
+        } else {
+            x = static_cast<double>(static_cast<int64_t>(rng() % 2000001) - 1000000) *
+                std::pow(10.0, static_cast<int>(rng() % 30) - 15);
+        }
+        std::string s;
+        append_format_g(s, x);
+        if (s != format_g(x)) ++mismatches;
+    }
+    for (double x : {0.1, 1234567.0, 0.0001, 100000.0, 999999.5, 9.999995e-5, 1e-5, 1e100, -2.5e-300, 5e-324}) {
+        std::string s;
+        append_format_g(s, x);
+        if (s != format_g(x)) ++mismatches;
+    }
+    CHECK(mismatches == 0);
+    std::string g;
+    append_format_g(g, 0.1);
+    g += ' ';
+    append_format_g(g, 1234567.0);
+    g += ' ';
+    append_format_g(g, 0.0001);
+    CHECK(g == "0.1 1.23457e+06 0.0001");
+
+    // Post-processing: normals and colours follow only when there is one per point.
+    PointCloud pp;
+    pp.points = {{0, 0, 0}, {std::nan(""), 0, 0}, {1, inf, 0}, {2, 2, 2}};
+    pp.normals = {{1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}};
+    pp.colors = {{1, 1, 1}, {2, 2, 2}};
+    postprocess_cloud(pp, true, false);
+    CHECK(pp.points.size() == 3 && pp.normals.size() == 3 && pp.normals[1] == (Vec3{3, 0, 0}));
+    CHECK(pp.colors.size() == 2 && pp.colors[1] == (Vec3{2, 2, 2}));
+    postprocess_cloud(pp, false, true);
+    CHECK(pp.points.size() == 2 && pp.normals[1] == (Vec3{4, 0, 0}) && pp.colors.size() == 2);
     return check_report();
 }
