@@ -72,6 +72,25 @@ inline bool is_odd_prime(uint64_t c) {
 
 }  // namespace stdhash_detail
 
+// x % d by multiplication (Lemire, Kaser, Kurz: "Faster remainder by direct
+// computation"): exact for every 64-bit x and d >= 1, and several times
+// cheaper than a 64-bit division. Bucket indices are taken on every lookup.
+class Remainder {
+public:
+    explicit Remainder(uint64_t d = 1) : d_(d), m_(~static_cast<unsigned __int128>(0) / d + 1) {}
+    uint64_t divisor() const { return d_; }
+    uint64_t of(uint64_t x) const {
+        const unsigned __int128 low = m_ * x;  // wraps modulo 2^128
+        const unsigned __int128 bottom = (static_cast<unsigned __int128>(static_cast<uint64_t>(low)) * d_) >> 64;
+        const unsigned __int128 top = static_cast<unsigned __int128>(static_cast<uint64_t>(low >> 64)) * d_;
+        return static_cast<uint64_t>((bottom + top) >> 64);
+    }
+
+private:
+    uint64_t d_;
+    unsigned __int128 m_;
+};
+
 // Bucket count for a request of n buckets.
 inline uint64_t next_bkt(uint64_t n) {
     using namespace stdhash_detail;
@@ -97,6 +116,7 @@ public:
         Index next;
         Key key;
         uint64_t hash;
+        uint64_t bucket;  // hash mod bucket_count, kept current by do_rehash
         V value;
     };
 
@@ -137,13 +157,14 @@ public:
     bool is_empty() const { return element_count_ == 0; }
     uint64_t bucket_count() const { return buckets_.size(); }
     uint64_t next_resize() const { return next_resize_; }
-    uint64_t bucket_of(const Key& key) const { return voxel_index_hash(key) % buckets_.size(); }
+    uint64_t bucket_of(const Key& key) const { return rem_.of(voxel_index_hash(key)); }
     // Content of bucket b's slot: kEmpty, kBeforeBegin or a node index.
     Index slot(uint64_t b) const { return buckets_[b]; }
 
     void clear() {
         nodes_.clear();
         buckets_.assign(1, kEmpty);
+        rem_ = Remainder(1);
         head_ = kNone;
         element_count_ = 0;
         next_resize_ = 0;
@@ -169,12 +190,14 @@ public:
     // Relinks every node into n buckets (n >= 1), front of the list first.
     void do_rehash(uint64_t n) {
         std::vector<Index> fresh(n, kEmpty);
+        const Remainder rem(n);
         Index p = head_;
         head_ = kNone;
         uint64_t prev_first_bucket = 0;
         while (p != kNone) {
             Index next = nodes_[p].next;
-            uint64_t b = nodes_[p].hash % n;
+            uint64_t b = rem.of(nodes_[p].hash);
+            nodes_[p].bucket = b;
             if (fresh[b] == kEmpty) {
                 nodes_[p].next = head_;
                 head_ = p;
@@ -189,6 +212,7 @@ public:
             p = next;
         }
         buckets_ = std::move(fresh);
+        rem_ = rem;
     }
 
 private:
@@ -196,13 +220,12 @@ private:
     Index next_of(Index pred) const { return pred == kBeforeBegin ? head_ : nodes_[pred].next; }
 
     Index find_hashed(const Key& key, uint64_t h) const {
-        const uint64_t n = buckets_.size();
-        const uint64_t b = h % n;
+        const uint64_t b = rem_.of(h);
         if (buckets_[b] == kEmpty) return kNone;
         for (Index p = next_of(buckets_[b]); p != kNone; p = nodes_[p].next) {
             const Node& q = nodes_[p];
-            if (q.hash % n != b) return kNone;  // left the bucket
-            if (q.key == key) return p;
+            if (q.bucket != b) return kNone;  // left the bucket
+            if (q.hash == h && q.key == key) return p;
         }
         return kNone;
     }
@@ -224,8 +247,8 @@ private:
             }
         }
         const Index idx = nodes_.size();
-        nodes_.push_back(Node{kNone, key, h, std::move(value)});
-        const uint64_t b = h % buckets_.size();
+        const uint64_t b = rem_.of(h);
+        nodes_.push_back(Node{kNone, key, h, b, std::move(value)});
         Node& node = nodes_[idx];
         if (buckets_[b] != kEmpty) {
             Index& after = next_of(buckets_[b]);
@@ -234,7 +257,7 @@ private:
         } else {
             node.next = head_;
             head_ = idx;
-            if (node.next != kNone) buckets_[nodes_[node.next].hash % buckets_.size()] = idx;
+            if (node.next != kNone) buckets_[nodes_[node.next].bucket] = idx;
             buckets_[b] = kBeforeBegin;
         }
         ++element_count_;
@@ -243,6 +266,7 @@ private:
 
     std::vector<Node> nodes_;
     std::vector<Index> buckets_;  // bucket_count == buckets_.size()
+    Remainder rem_;               // x % bucket_count
     Index head_ = kNone;
     uint64_t element_count_ = 0;
     uint64_t next_resize_ = 0;

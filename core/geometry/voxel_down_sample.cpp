@@ -7,12 +7,15 @@
 
 namespace ombrix {
 
+// The same value as saturating floor(q), without a libm call per axis: in
+// [-2^31, 2^31) truncation is exact and is corrected down for negative
+// non-integers; outside it floor(q) is past the int32 range on the same side.
 int32_t floor_to_index(double q) {
-    const double f = std::floor(q);
-    if (std::isnan(f)) return 0;
-    if (f < -2147483648.0) return INT32_MIN;
-    if (f > 2147483647.0) return INT32_MAX;
-    return static_cast<int32_t>(f);
+    if (!(q >= -2147483648.0)) return std::isnan(q) ? 0 : INT32_MIN;
+    if (!(q < 2147483648.0)) return INT32_MAX;
+    int64_t t = static_cast<int64_t>(q);
+    if (static_cast<double>(t) > q) --t;
+    return static_cast<int32_t>(t);
 }
 
 Result<PointCloud> voxel_down_sample(const PointCloud& cloud, double voxel_size) {
