@@ -7,6 +7,7 @@
 #include "binding/convert.h"
 #include "binding/errors.h"
 #include "binding/types.h"
+#include "bounding_box.h"
 #include "classes.h"
 #include "core/geometry/geometry3d.h"
 #include "core/geometry/mesh.h"
@@ -163,6 +164,14 @@ PyObject* tm_center(PyObject* self, PyObject*) {
     return query(self, [](const TriangleMesh& m) { return array_from_v3(mean_of(m.vertices)); });
 }
 
+// Spans the vertices (NaN components ignored) by the two-bound construction.
+PyObject* tm_axis_aligned_bounding_box(PyObject* self, PyObject*) {
+    return query(self, [](const TriangleMesh& m) {
+        return wrap_axis_aligned_bounding_box(
+            AxisAlignedBoundingBox::from_bounds(min_bound_of(m.vertices), max_bound_of(m.vertices)));
+    });
+}
+
 // ---- modifiers ----
 
 PyObject* tm_clear(PyObject* self, PyObject*) {
@@ -301,6 +310,8 @@ PyMethodDef tm_methods[] = {
     OMBRIX_NOARGS("get_min_bound", tm_min_bound, "get_min_bound($self)\n--\n\n"),
     OMBRIX_NOARGS("get_max_bound", tm_max_bound, "get_max_bound($self)\n--\n\n"),
     OMBRIX_NOARGS("get_center", tm_center, "get_center($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_axis_aligned_bounding_box", tm_axis_aligned_bounding_box,
+                  "get_axis_aligned_bounding_box($self)\n--\n\n"),
     OMBRIX_METHOD("translate", tm_translate, "translate($self, translation, relative=True)\n--\n\n"),
     OMBRIX_METHOD("scale", tm_scale, "scale($self, scale, center)\n--\n\n"),
     OMBRIX_METHOD("rotate", tm_rotate, "rotate($self, r, center=None)\n--\n\n"),

@@ -149,6 +149,16 @@ def test_bounds_and_center():
     assert m.get_max_bound().tolist() == [0, 5, 1]
 
 
+def test_axis_aligned_bounding_box():
+    m = mesh([[1, 5, -2], [np.nan, 2, 7], [3, np.nan, 0]])
+    box = m.get_axis_aligned_bounding_box()
+    assert isinstance(box, geometry.AxisAlignedBoundingBox)
+    assert box.min_bound.tolist() == [1, 2, -2] and box.max_bound.tolist() == [3, 5, 7]
+    assert box.color.tolist() == [1, 1, 1]
+    e = TriangleMesh().get_axis_aligned_bounding_box()
+    assert np.isnan(e.min_bound).all() and np.isnan(e.max_bound).all()
+
+
 # ---- normal computations ----
 
 

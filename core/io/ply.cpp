@@ -96,6 +96,43 @@ uint64_t sat_mul(uint64_t a, uint64_t b) {
     return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
 }
 
+template <class T>
+inline T load_value(const unsigned char* p, bool le) {
+    T v;
+    std::memcpy(&v, p, sizeof(T));
+    if constexpr (sizeof(T) > 1) {
+        if (!le) {
+            unsigned char b[sizeof(T)];
+            std::memcpy(b, p, sizeof(T));
+            std::reverse(b, b + sizeof(T));
+            std::memcpy(&v, b, sizeof(T));
+        }
+    }
+    return v;
+}
+
+template <class T>
+void decode_typed(bool colour, double* dst, const unsigned char* src, size_t n, size_t stride, bool le) {
+    for (size_t i = 0; i < n; ++i, src += stride, dst += 3) {
+        double v = static_cast<double>(load_value<T>(src, le));
+        *dst = colour ? v / 255.0 : v;
+    }
+}
+
+// n values of one property, `stride` bytes apart, into every third double of dst.
+void decode_column(PlyType t, bool colour, double* dst, const unsigned char* src, size_t n, size_t stride, bool le) {
+    switch (t) {
+        case PlyType::Int8: return decode_typed<int8_t>(colour, dst, src, n, stride, le);
+        case PlyType::UInt8: return decode_typed<uint8_t>(colour, dst, src, n, stride, le);
+        case PlyType::Int16: return decode_typed<int16_t>(colour, dst, src, n, stride, le);
+        case PlyType::UInt16: return decode_typed<uint16_t>(colour, dst, src, n, stride, le);
+        case PlyType::Int32: return decode_typed<int32_t>(colour, dst, src, n, stride, le);
+        case PlyType::UInt32: return decode_typed<uint32_t>(colour, dst, src, n, stride, le);
+        case PlyType::Float32: return decode_typed<float>(colour, dst, src, n, stride, le);
+        case PlyType::Float64: return decode_typed<double>(colour, dst, src, n, stride, le);
+    }
+}
+
 // Where vertex properties go: kind 0 none, 1 position, 2 normal, 3 colour.
 struct VertexTarget {
     uint8_t kind = 0;
@@ -156,7 +193,9 @@ struct VertexSink {
     }
 
     // Decodes `count` rows of the vertex element starting at `u` (bounds
-    // already checked by the walker).
+    // already checked by the walker). Rows go through a small block buffer one
+    // property at a time, so the type dispatch happens once per block, and are
+    // then appended to the reserved arrays.
     bool fixed_rows(size_t e, const unsigned char* u, uint64_t count, bool le) const {
         if (e != element || !row_mode) return false;
         struct Op {
@@ -171,15 +210,21 @@ struct VertexSink {
             if (targets[k].kind) ops.push_back({stride, type, targets[k]});
             stride += ply_type_size(type);
         }
-        for (uint64_t r = 0; r < count; ++r, u += stride) {
-            Vec3 row[4] = {};
+        constexpr size_t kBlock = 256;
+        std::vector<Vec3> block(3 * kBlock);
+        for (uint64_t start = 0; start < count; start += kBlock) {
+            const size_t nb = static_cast<size_t>(std::min<uint64_t>(kBlock, count - start));
+            std::fill(block.begin(), block.end(), Vec3{0.0, 0.0, 0.0});
+            const unsigned char* rows = u + start * stride;
             for (const Op& op : ops) {
-                double v = ply_read_binary(op.type, u + op.offset, le);
-                if (op.t.kind == 3) v = v / 255.0;
-                row[op.t.kind][op.t.comp] = v;
+                double* dst = block[(op.t.kind - 1) * kBlock].data() + op.t.comp;
+                decode_column(op.type, op.t.kind == 3, dst, rows + op.offset, nb, stride, le);
             }
             for (int k = 1; k < 4; ++k)
-                if (arrays[k]) arrays[k]->push_back(row[k]);
+                if (arrays[k]) {
+                    const Vec3* b = block.data() + (k - 1) * kBlock;
+                    arrays[k]->insert(arrays[k]->end(), b, b + nb);
+                }
         }
         return true;
     }
@@ -532,52 +577,20 @@ void append_format_g(std::string& out, double x) {
     out.append(buf, o);
 }
 
-void PlyWriter::write_double(double v, bool last) {
-    if (ascii_) {
-        append_format_g(out_, v);
-        end_value(last);
-        return;
-    }
-    char b[8];
-    std::memcpy(b, &v, 8);
-    out_.append(b, 8);
+void PlyWriter::ascii_double(double v, bool last) {
+    append_format_g(out_, v);
+    end_value(last);
 }
 
-void PlyWriter::write_uchar(uint8_t v, bool last) {
-    if (ascii_) {
-        char b[4];
-        auto r = std::to_chars(b, b + sizeof(b), static_cast<unsigned>(v));
-        out_.append(b, r.ptr);
-        end_value(last);
-        return;
-    }
-    out_.push_back(static_cast<char>(v));
-}
-
-void PlyWriter::write_uint(uint32_t v, bool last) {
-    if (ascii_) {
-        char b[12];
-        auto r = std::to_chars(b, b + sizeof(b), v);
-        out_.append(b, r.ptr);
-        end_value(last);
-        return;
-    }
-    char b[4];
-    std::memcpy(b, &v, 4);
-    out_.append(b, 4);
-}
-
-uint8_t ply_color_byte(double c) {
-    if (std::isnan(c)) return 0;
-    c = std::min(std::max(c, 0.0), 1.0);
-    double v = std::round(c * 255.0);
-    v = std::min(std::max(v, 0.0), 255.0);
-    return static_cast<uint8_t>(v);
+void PlyWriter::ascii_uint(uint32_t v, bool last) {
+    char b[12];
+    auto r = std::to_chars(b, b + sizeof(b), v);
+    out_.append(b, r.ptr);
+    end_value(last);
 }
 
 namespace {
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the binary writer stores values in host order");
 
 void write_header(std::string& out, bool ascii, size_t nv, bool normals, bool colors, const size_t* ntri) {
     out += "ply\n";

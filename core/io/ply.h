@@ -226,12 +226,25 @@ Result<TriangleMesh> read_triangle_mesh_from_ply_file(std::string_view bytes);
 class PlyWriter {
 public:
     PlyWriter(std::string& out, bool ascii) : out_(out), ascii_(ascii) {}
-    void write_double(double v, bool last);
-    void write_uchar(uint8_t v, bool last);
-    void write_uint(uint32_t v, bool last);
+    void write_double(double v, bool last) {
+        if (ascii_) return ascii_double(v, last);
+        append_raw(&v, 8);
+    }
+    void write_uchar(uint8_t v, bool last) {
+        if (ascii_) return ascii_uint(v, last);
+        out_.push_back(static_cast<char>(v));
+    }
+    void write_uint(uint32_t v, bool last) {
+        if (ascii_) return ascii_uint(v, last);
+        append_raw(&v, 4);
+    }
 
 private:
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "binary values are stored in host order");
+    void append_raw(const void* p, size_t n) { out_.append(static_cast<const char*>(p), n); }
     void end_value(bool last) { out_.push_back(last ? '\n' : ' '); }
+    void ascii_double(double v, bool last);
+    void ascii_uint(uint32_t v, bool last);
     std::string& out_;
     bool ascii_;
 };
@@ -242,7 +255,14 @@ void append_format_g(std::string& out, double x);
 
 // Colour component to byte: clamp to [0, 1], times 255, round half away from
 // zero; NaN gives 0.
-uint8_t ply_color_byte(double c);
+inline uint8_t ply_color_byte(double c) {
+    if (!(c > 0.0)) return 0;  // NaN too
+    if (c > 1.0) c = 1.0;
+    const double x = c * 255.0;  // in [0, 255]
+    const int i = static_cast<int>(x);
+    // x - i is exact, so the tie goes up exactly when the fraction is one half.
+    return static_cast<uint8_t>(x - i >= 0.5 ? i + 1 : i);
+}
 
 // Complete file images.
 std::string write_point_cloud_to_ply(const PointCloud& cloud, bool ascii);

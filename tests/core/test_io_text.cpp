@@ -1,4 +1,5 @@
 // Number text of the file formats, XYZ lines, PLY headers and triangulation.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -159,6 +160,16 @@ int main() {
     g += ' ';
     append_format_g(g, 0.0001);
     CHECK(g == "0.1 1.23457e+06 0.0001");
+
+    // Colour bytes agree with clamp, scale, std::round (half away from zero).
+    int colour_mismatches = 0;
+    for (int i = 0; i < 100000; ++i) {
+        double c = static_cast<double>(rng() % 1000001) / 1000000.0 * 1.2 - 0.1;
+        if (i % 3 == 0) c = (static_cast<double>(rng() % 256) + 0.5) / 255.0;  // near ties
+        double ref = std::min(std::max(std::round(std::min(std::max(c, 0.0), 1.0) * 255.0), 0.0), 255.0);
+        if (ply_color_byte(c) != static_cast<uint8_t>(ref)) ++colour_mismatches;
+    }
+    CHECK(colour_mismatches == 0);
 
     // Post-processing: normals and colours follow only when there is one per point.
     PointCloud pp;
