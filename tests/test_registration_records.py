@@ -241,3 +241,14 @@ def test_classes_are_final():
         with pytest.raises(TypeError):
             type("Sub", (cls,), {})
         assert cls.__module__ == "ombrix.cpu.pybind.pipelines.registration"
+
+
+@pytest.mark.skipif("libasan" in __import__("os").environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's allocator aborts on impossible allocations")
+def test_feature_resize_out_of_memory_is_memory_error():
+    # Below the 2**60 element limit but far beyond any address space.
+    f = reg.Feature()
+    f.resize(2, 3)
+    with pytest.raises(MemoryError):
+        f.resize(2**30, 2**29 - 1)
+    assert (f.dimension(), f.num()) == (2, 3) and np.array_equal(f.data, np.zeros((2, 3)))
