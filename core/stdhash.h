@@ -14,8 +14,9 @@
 //   - growth relinks the list front to back into the new buckets with the
 //     same two rules, reusing the cached full hashes.
 //
-// Nodes live in one contiguous array in insertion order and refer to each
-// other by index; entries are never removed individually.
+// Nodes live in contiguous arrays in insertion order (links and values kept
+// apart) and refer to each other by index; entries are never removed
+// individually.
 #pragma once
 #include <algorithm>
 #include <array>
@@ -112,12 +113,12 @@ public:
     static constexpr Index kEmpty = kNone;
     static constexpr Index kBeforeBegin = kNone - 1;
 
-    struct Node {
+    // The list part of a node. Links and values live in two parallel arrays:
+    // lookups, growth and iteration order touch only the compact links.
+    struct Link {
         Index next;
+        uint64_t hash;  // full hash, cached at insertion
         Key key;
-        uint64_t hash;
-        uint64_t bucket;  // hash mod bucket_count, kept current by do_rehash
-        V value;
     };
 
     StdUnorderedMap() : buckets_(1, kEmpty) {}
@@ -162,7 +163,8 @@ public:
     Index slot(uint64_t b) const { return buckets_[b]; }
 
     void clear() {
-        nodes_.clear();
+        links_.clear();
+        values_.clear();
         buckets_.assign(1, kEmpty);
         rem_ = Remainder(1);
         head_ = kNone;
@@ -170,21 +172,32 @@ public:
         next_resize_ = 0;
     }
 
-    Node& node(Index i) { return nodes_[i]; }
-    const Node& node(Index i) const { return nodes_[i]; }
+    // Node i (nodes are numbered in insertion order).
+    const Key& key(Index i) const { return links_[i].key; }
+    uint64_t hash(Index i) const { return links_[i].hash; }
+    V& value(Index i) { return values_[i]; }
+    const V& value(Index i) const { return values_[i]; }
 
     // Iteration: head(), then next(i) until kNone.
     Index head() const { return head_; }
-    Index next(Index i) const { return nodes_[i].next; }
+    Index next(Index i) const { return links_[i].next; }
+
+    // Node indices in iteration order.
+    std::vector<Index> order() const {
+        std::vector<Index> out;
+        out.reserve(element_count_);
+        for (Index i = head_; i != kNone; i = links_[i].next) out.push_back(i);
+        return out;
+    }
 
     // Calls fn(key, value) for every entry in iteration order.
     template <class F>
     void for_each(F&& fn) const {
-        for (Index i = head_; i != kNone; i = nodes_[i].next) fn(nodes_[i].key, nodes_[i].value);
+        for (Index i = head_; i != kNone; i = links_[i].next) fn(links_[i].key, values_[i]);
     }
     template <class F>
     void for_each(F&& fn) {
-        for (Index i = head_; i != kNone; i = nodes_[i].next) fn(nodes_[i].key, nodes_[i].value);
+        for (Index i = head_; i != kNone; i = links_[i].next) fn(links_[i].key, values_[i]);
     }
 
     // Relinks every node into n buckets (n >= 1), front of the list first.
@@ -195,18 +208,18 @@ public:
         head_ = kNone;
         uint64_t prev_first_bucket = 0;
         while (p != kNone) {
-            Index next = nodes_[p].next;
-            uint64_t b = rem.of(nodes_[p].hash);
-            nodes_[p].bucket = b;
+            Link& node = links_[p];
+            const Index next = node.next;
+            const uint64_t b = rem.of(node.hash);
             if (fresh[b] == kEmpty) {
-                nodes_[p].next = head_;
+                node.next = head_;
                 head_ = p;
                 fresh[b] = kBeforeBegin;
-                if (nodes_[p].next != kNone) fresh[prev_first_bucket] = p;
+                if (node.next != kNone) fresh[prev_first_bucket] = p;
                 prev_first_bucket = b;
             } else {
                 Index& after = next_of(fresh[b]);
-                nodes_[p].next = after;
+                node.next = after;
                 after = p;
             }
             p = next;
@@ -216,16 +229,19 @@ public:
     }
 
 private:
-    Index& next_of(Index pred) { return pred == kBeforeBegin ? head_ : nodes_[pred].next; }
-    Index next_of(Index pred) const { return pred == kBeforeBegin ? head_ : nodes_[pred].next; }
+    Index& next_of(Index pred) { return pred == kBeforeBegin ? head_ : links_[pred].next; }
+    Index next_of(Index pred) const { return pred == kBeforeBegin ? head_ : links_[pred].next; }
 
     Index find_hashed(const Key& key, uint64_t h) const {
         const uint64_t b = rem_.of(h);
         if (buckets_[b] == kEmpty) return kNone;
-        for (Index p = next_of(buckets_[b]); p != kNone; p = nodes_[p].next) {
-            const Node& q = nodes_[p];
-            if (q.bucket != b) return kNone;  // left the bucket
-            if (q.hash == h && q.key == key) return p;
+        for (Index p = next_of(buckets_[b]); p != kNone; p = links_[p].next) {
+            const Link& q = links_[p];
+            if (q.hash == h) {
+                if (q.key == key) return p;
+            } else if (rem_.of(q.hash) != b) {
+                return kNone;  // left the bucket
+            }
         }
         return kNone;
     }
@@ -246,10 +262,11 @@ private:
                 next_resize_ = count;
             }
         }
-        const Index idx = nodes_.size();
+        const Index idx = links_.size();
         const uint64_t b = rem_.of(h);
-        nodes_.push_back(Node{kNone, key, h, b, std::move(value)});
-        Node& node = nodes_[idx];
+        links_.push_back(Link{kNone, h, key});
+        values_.push_back(std::move(value));
+        Link& node = links_[idx];
         if (buckets_[b] != kEmpty) {
             Index& after = next_of(buckets_[b]);
             node.next = after;
@@ -257,14 +274,15 @@ private:
         } else {
             node.next = head_;
             head_ = idx;
-            if (node.next != kNone) buckets_[nodes_[node.next].bucket] = idx;
+            if (node.next != kNone) buckets_[rem_.of(links_[node.next].hash)] = idx;
             buckets_[b] = kBeforeBegin;
         }
         ++element_count_;
         return idx;
     }
 
-    std::vector<Node> nodes_;
+    std::vector<Link> links_;
+    std::vector<V> values_;
     std::vector<Index> buckets_;  // bucket_count == buckets_.size()
     Remainder rem_;               // x % bucket_count
     Index head_ = kNone;

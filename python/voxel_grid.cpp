@@ -255,7 +255,7 @@ PyObject* grid_get_voxels(PyObject* self, PyObject*) {
         if (!list) return nullptr;
         Py_ssize_t i = 0;
         for (auto n = g.voxels.head(); n != g.voxels.kNone; n = g.voxels.next(n)) {
-            PyObject* v = new_voxel(g.voxels.node(n).value);
+            PyObject* v = new_voxel(g.voxels.value(n));
             if (!v) return nullptr;
             PyList_SET_ITEM(list.get(), i++, v);
         }

@@ -38,7 +38,7 @@ Result<PointCloud> voxel_down_sample(const PointCloud& cloud, double voxel_size)
         const Vec3& p = pts[i];
         const Vec3i key{floor_to_index((p[0] - lo[0]) / voxel_size), floor_to_index((p[1] - lo[1]) / voxel_size),
                         floor_to_index((p[2] - lo[2]) / voxel_size)};
-        VoxelAccumulator& a = voxels.node(voxels.find_or_insert(key, [] { return VoxelAccumulator{}; })).value;
+        VoxelAccumulator& a = voxels.value(voxels.find_or_insert(key, [] { return VoxelAccumulator{}; }));
         for (int k = 0; k < 3; ++k) a.point_sum[k] += p[k];
         if (with_normals) {
             const Vec3& n = cloud.normals[i];

@@ -18,7 +18,7 @@ struct Occupied {};
 
 Vec3 VoxelGrid::min_bound() const {
     if (voxels.is_empty()) return origin;
-    Vec3i m = voxels.node(voxels.head()).key;
+    Vec3i m = voxels.key(voxels.head());
     voxels.for_each([&](const Vec3i& k, const Voxel&) {
         for (int a = 0; a < 3; ++a)
             if (k[a] < m[a]) m[a] = k[a];
@@ -29,7 +29,7 @@ Vec3 VoxelGrid::min_bound() const {
 
 Vec3 VoxelGrid::max_bound() const {
     if (voxels.is_empty()) return origin;
-    Vec3i m = voxels.node(voxels.head()).key;
+    Vec3i m = voxels.key(voxels.head());
     voxels.for_each([&](const Vec3i& k, const Voxel&) {
         for (int a = 0; a < 3; ++a)
             if (k[a] > m[a]) m[a] = k[a];

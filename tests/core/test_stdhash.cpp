@@ -28,7 +28,7 @@ static bool invariants_hold(const Map& m) {
     Map::Index pred = Map::kBeforeBegin;
     size_t count = 0;
     for (Map::Index i = m.head(); i != Map::kNone; i = m.next(i)) {
-        uint64_t b = m.node(i).hash % n;
+        uint64_t b = m.hash(i) % n;
         if (b != prev_bucket) {
             if (seen[b] != 0) return false;  // bucket split in two runs
             if (m.slot(b) != pred) return false;
@@ -36,7 +36,7 @@ static bool invariants_hold(const Map& m) {
             seen[b] = 1;
             prev_bucket = b;
         }
-        if (m.node(i).hash != voxel_index_hash(m.node(i).key)) return false;
+        if (m.hash(i) != voxel_index_hash(m.key(i))) return false;
         pred = i;
         ++count;
     }
@@ -193,14 +193,14 @@ int main() {
         m.insert_unique({4, 5, 6}, 20);
         auto before = keys_in_order(m);
         auto r = m.insert_unique({1, 2, 3}, 99);
-        CHECK(!r.second && m.node(r.first).value == 10);
+        CHECK(!r.second && m.value(r.first) == 10);
         CHECK(m.len() == 2 && keys_in_order(m) == before && m.bucket_count() == 13 && m.next_resize() == 13);
         bool made = false;
         auto i = m.find_or_insert({4, 5, 6}, [&] {
             made = true;
             return 0;
         });
-        CHECK(!made && m.node(i).value == 20);
+        CHECK(!made && m.value(i) == 20);
     }
 
     // Empty and single-entry maps; clear returns to the new() state.
