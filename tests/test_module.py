@@ -101,12 +101,17 @@ def test_module_tree_and_sys_modules():
 
 @pytest.mark.parametrize(
     "module, expected",
-    [(geometry, GEOMETRY_ALL), (utility, UTILITY_ALL)],
+    [(geometry, GEOMETRY_ALL), (utility, UTILITY_ALL), (io, IO_ALL), (registration, REGISTRATION_ALL)],
 )
 def test_all_lists_registration_order(module, expected):
     assert module.__all__ == expected
     for name in expected:
         assert hasattr(module, name)
+
+
+def test_random_submodule_all():
+    assert utility.random.__all__ == ["seed"]
+    assert m.pipelines.__all__ == ["registration"]
 
 
 @pytest.mark.parametrize("module, name, base, subclassable, sig", CLASSES, ids=[c[1] for c in CLASSES])
@@ -253,3 +258,20 @@ def test_import_is_idempotent():
     import importlib
 
     assert importlib.import_module("ombrix.cpu.pybind") is m
+
+
+def test_every_callable_has_a_text_signature():
+    missing = []
+    for module in (geometry, utility, utility.random, io, registration):
+        for name in module.__all__:
+            obj = getattr(module, name)
+            if isinstance(obj, type):
+                for attr, val in vars(obj).items():
+                    kind = type(val).__name__
+                    if kind in ("method_descriptor", "builtin_function_or_method", "staticmethod", "classmethod"):
+                        if getattr(obj, attr).__text_signature__ is None:
+                            missing.append(f"{obj.__name__}.{attr}")
+            elif callable(obj) and not isinstance(obj, type(sys)):
+                if obj.__text_signature__ is None:
+                    missing.append(name)
+    assert missing == []
