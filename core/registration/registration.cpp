@@ -1,7 +1,9 @@
 #include "core/registration/registration.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "core/parallel.h"
@@ -18,10 +20,36 @@ struct Match {
 // Per-point searches are cheap; chunks of this size keep the pool overhead small.
 constexpr size_t kMatchGrain = 256;
 
+// Below this many points the target tree stays in cache whatever the query
+// order, and sorting the queries is not worth its cost.
+constexpr size_t kOrderThreshold = 16384;
+
+// Spreads the low 21 bits of v so that bit k lands on bit 3k.
+uint64_t spread_bits(uint64_t v) {
+    v &= 0x1fffff;
+    v = (v | (v << 32)) & 0x1f00000000ffffull;
+    v = (v | (v << 16)) & 0x1f0000ff0000ffull;
+    v = (v | (v << 8)) & 0x100f00f00f00f00full;
+    v = (v | (v << 4)) & 0x10c30c30c30c30c3ull;
+    v = (v | (v << 2)) & 0x1249249249249249ull;
+    return v;
+}
+
+// Match loop driver: visits the source points in the given order (empty
+// means index order). Each point's result lands in its own slot, so the
+// order only changes speed, never results.
+template <class F>
+void for_each_point(size_t n, std::span<const uint32_t> order, F&& fn) {
+    if (order.empty())
+        parallel_for(n, fn, kMatchGrain);
+    else
+        parallel_for(n, [&](size_t k) { fn(static_cast<size_t>(order[k])); }, kMatchGrain);
+}
+
 // Matches the source points moved by t. When `moved` is given it receives the
 // moved points (ICP estimates its next step from them).
 RegistrationResult match(std::span<const Vec3> source, const KdTreeFlann& tree, const Mat4& t, double max_distance,
-                         bool collect, std::vector<Vec3>* moved) {
+                         bool collect, std::vector<Vec3>* moved, std::span<const uint32_t> order) {
     RegistrationResult result;
     result.transformation = t;
     const size_t n = source.size();
@@ -33,21 +61,18 @@ RegistrationResult match(std::span<const Vec3> source, const KdTreeFlann& tree, 
     }
     const double limit = max_distance * max_distance;
     std::vector<Match> matches(n);
-    parallel_for(
-        n,
-        [&](size_t i) {
-            thread_local std::vector<size_t> indices;
-            thread_local std::vector<double> dists;
-            Vec3 p = transform_point(t, source[i]);
-            if (moved) (*moved)[i] = p;
-            Match m{-1, 0.0};
-            if (tree.search_knn(p, 1, indices, dists) > 0 && dists[0] < limit) {
-                m.index = static_cast<int64_t>(indices[0]);
-                m.d2 = dists[0];
-            }
-            matches[i] = m;
-        },
-        kMatchGrain);
+    for_each_point(n, order, [&](size_t i) {
+        thread_local std::vector<size_t> indices;
+        thread_local std::vector<double> dists;
+        Vec3 p = transform_point(t, source[i]);
+        if (moved) (*moved)[i] = p;
+        Match m{-1, 0.0};
+        if (tree.search_knn(p, 1, indices, dists) > 0 && dists[0] < limit) {
+            m.index = static_cast<int64_t>(indices[0]);
+            m.d2 = dists[0];
+        }
+        matches[i] = m;
+    });
 
     double sum = 0.0;
     size_t count = 0;
@@ -86,7 +111,49 @@ RegistrationResult get_registration_result_and_correspondences(std::span<const V
                                                                const KdTreeFlann& target_tree,
                                                                const Mat4& transformation,
                                                                double max_correspondence_distance, bool collect) {
-    return match(source, target_tree, transformation, max_correspondence_distance, collect, nullptr);
+    return match(source, target_tree, transformation, max_correspondence_distance, collect, nullptr, {});
+}
+
+RegistrationResult get_registration_result_and_correspondences(std::span<const Vec3> source,
+                                                               const KdTreeFlann& target_tree,
+                                                               const Mat4& transformation,
+                                                               double max_correspondence_distance, bool collect,
+                                                               std::span<const uint32_t> order) {
+    return match(source, target_tree, transformation, max_correspondence_distance, collect, nullptr, order);
+}
+
+std::vector<uint32_t> spatial_order(std::span<const Vec3> points) {
+    const size_t n = points.size();
+    if (n < kOrderThreshold || n > UINT32_MAX) return {};
+    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (const Vec3& p : points)
+        for (int k = 0; k < 3; ++k)
+            if (std::isfinite(p[k])) {
+                lo[k] = std::fmin(lo[k], p[k]);
+                hi[k] = std::fmax(hi[k], p[k]);
+            }
+    double extent = 0.0;
+    for (int k = 0; k < 3; ++k)
+        if (hi[k] > lo[k]) extent = std::fmax(extent, hi[k] - lo[k]);
+    if (!(extent > 0.0) || !std::isfinite(extent)) return {};
+    const double scale = 2097151.0 / extent;  // 21 bits per axis
+    std::vector<std::pair<uint64_t, uint32_t>> keyed(n);
+    parallel_for(
+        n,
+        [&](size_t i) {
+            uint64_t code = 0;
+            for (int k = 0; k < 3; ++k) {
+                double q = (points[i][k] - lo[k]) * scale;
+                uint64_t c = q >= 0.0 && q <= 2097151.0 ? static_cast<uint64_t>(q) : 0;  // NaN and inf go first
+                code |= spread_bits(c) << k;
+            }
+            keyed[i] = {code, static_cast<uint32_t>(i)};
+        },
+        4096);
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<uint32_t> order(n);
+    for (size_t k = 0; k < n; ++k) order[k] = keyed[k].second;
+    return order;
 }
 
 Result<RegistrationResult> registration_icp(const PointCloud& source, const PointCloud& target,
@@ -106,7 +173,9 @@ Result<RegistrationResult> registration_icp(const PointCloud& source, const Poin
     KdTreeFlann tree;
     tree.set_points(target.points);
     std::vector<Vec3> moved;
-    RegistrationResult result = match(source.points, tree, init, max_correspondence_distance, true, &moved);
+    // Moving the source rigidly keeps neighbours together, so one order serves every iteration.
+    const std::vector<uint32_t> order = spatial_order(source.points);
+    RegistrationResult result = match(source.points, tree, init, max_correspondence_distance, true, &moved, order);
     for (int32_t it = 0; it < criteria.max_iteration; ++it) {
         // `moved` holds the source under result.transformation.
         Mat4 update =
@@ -118,7 +187,7 @@ Result<RegistrationResult> registration_icp(const PointCloud& source, const Poin
         if (!all_finite(update)) break;
         Mat4 next = mul4(update, result.transformation);
         double prev_fitness = result.fitness, prev_rmse = result.inlier_rmse;
-        result = match(source.points, tree, next, max_correspondence_distance, true, &moved);
+        result = match(source.points, tree, next, max_correspondence_distance, true, &moved, order);
         if (std::fabs(prev_fitness - result.fitness) < criteria.relative_fitness &&
             std::fabs(prev_rmse - result.inlier_rmse) < criteria.relative_rmse)
             break;
@@ -130,14 +199,16 @@ RegistrationResult evaluate_registration(const PointCloud& source, const PointCl
                                          double max_correspondence_distance, const Mat4& transformation) {
     KdTreeFlann tree;
     tree.set_points(target.points);
-    return match(source.points, tree, transformation, max_correspondence_distance, true, nullptr);
+    return match(source.points, tree, transformation, max_correspondence_distance, true, nullptr,
+                 spatial_order(source.points));
 }
 
 Mat6 get_information_matrix_from_point_clouds(const PointCloud& source, const PointCloud& target,
                                               double max_correspondence_distance, const Mat4& transformation) {
     KdTreeFlann tree;
     tree.set_points(target.points);
-    RegistrationResult r = match(source.points, tree, transformation, max_correspondence_distance, true, nullptr);
+    RegistrationResult r = match(source.points, tree, transformation, max_correspondence_distance, true, nullptr,
+                                 spatial_order(source.points));
     Mat6 g{};
     for (const Vec2i& c : r.correspondence_set) {
         const Vec3& q = target.points[c[1]];

@@ -6,7 +6,9 @@
 // pool; every sum, count and pair list is formed afterwards in index order,
 // so the results do not depend on the number of threads.
 #pragma once
+#include <cstdint>
 #include <span>
+#include <vector>
 
 #include "core/dense_solvers.h"
 #include "core/geometry/point_cloud.h"
@@ -34,6 +36,19 @@ RegistrationResult get_registration_result_and_correspondences(std::span<const V
                                                                const KdTreeFlann& target_tree,
                                                                const Mat4& transformation,
                                                                double max_correspondence_distance, bool collect);
+
+// The same, visiting the source points in `order` (a permutation from
+// spatial_order, or empty for index order). The result is identical; a
+// spatially coherent order only makes the searches faster on large clouds.
+RegistrationResult get_registration_result_and_correspondences(std::span<const Vec3> source,
+                                                               const KdTreeFlann& target_tree,
+                                                               const Mat4& transformation,
+                                                               double max_correspondence_distance, bool collect,
+                                                               std::span<const uint32_t> order);
+
+// A cache-friendly visiting order of the points (Morton order over their
+// bounding box), or empty when the cloud is small enough not to need one.
+std::vector<uint32_t> spatial_order(std::span<const Vec3> points);
 
 // Fails with "Invalid max_correspondence_distance." for d_max ≤ 0 and, for
 // point-to-plane, "PointToPlaneICP requires target pointcloud to have
