@@ -607,8 +607,27 @@ void write_header(std::string& out, bool ascii, size_t nv, bool normals, bool co
     out += "end_header\n";
 }
 
-void write_vertices(PlyWriter& w, const std::vector<Vec3>& pts, const std::vector<Vec3>* normals,
-                    const std::vector<Vec3>* colors) {
+void write_vertices(PlyWriter& w, bool ascii, std::string& out, const std::vector<Vec3>& pts,
+                    const std::vector<Vec3>* normals, const std::vector<Vec3>* colors) {
+    if (!ascii) {
+        // Binary rows are assembled whole (the same bytes the writer's
+        // per-value calls produce) and appended once each.
+        char row[51];
+        for (size_t i = 0; i < pts.size(); ++i) {
+            size_t n = 24;
+            std::memcpy(row, pts[i].data(), 24);
+            if (normals) {
+                std::memcpy(row + n, (*normals)[i].data(), 24);
+                n += 24;
+            }
+            if (colors) {
+                const Vec3& c = (*colors)[i];
+                for (int k = 0; k < 3; ++k) row[n++] = static_cast<char>(ply_color_byte(c[k]));
+            }
+            out.append(row, n);
+        }
+        return;
+    }
     for (size_t i = 0; i < pts.size(); ++i) {
         const Vec3& p = pts[i];
         w.write_double(p[0], false);
@@ -644,7 +663,7 @@ std::string write_point_cloud_to_ply(const PointCloud& cloud, bool ascii) {
     out.reserve(reserve_size(ascii, n, normals, colors, 0));
     write_header(out, ascii, n, normals, colors, nullptr);
     PlyWriter w(out, ascii);
-    write_vertices(w, cloud.points, normals ? &cloud.normals : nullptr, colors ? &cloud.colors : nullptr);
+    write_vertices(w, ascii, out, cloud.points, normals ? &cloud.normals : nullptr, colors ? &cloud.colors : nullptr);
     return out;
 }
 
@@ -657,7 +676,8 @@ std::string write_triangle_mesh_to_ply(const TriangleMesh& mesh, bool ascii, boo
     out.reserve(reserve_size(ascii, n, normals, colors, nt));
     write_header(out, ascii, n, normals, colors, &nt);
     PlyWriter w(out, ascii);
-    write_vertices(w, mesh.vertices, normals ? &mesh.vertex_normals : nullptr, colors ? &mesh.vertex_colors : nullptr);
+    write_vertices(w, ascii, out, mesh.vertices, normals ? &mesh.vertex_normals : nullptr,
+                   colors ? &mesh.vertex_colors : nullptr);
     for (const Vec3i& t : mesh.triangles) {
         w.write_uchar(3, false);
         w.write_uint(static_cast<uint32_t>(t[0]), false);

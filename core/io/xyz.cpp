@@ -100,6 +100,37 @@ void append_fixed10(std::string& out, double x) {
         return;
     }
     char buf[400];  // 309 integer digits + sign + point + 10 decimals at most
+    const double ax = std::fabs(x);
+    if (ax < 1.8e9) {
+        // Exact: |x| = m * 2^e, so |x| * 10^10 = m * 10^10 * 2^e is an integer
+        // shifted right; round the shifted-out bits half to even. m * 10^10
+        // stays below 2^87, and the result below 2^64.
+        int exp;
+        const double f = std::frexp(ax, &exp);  // ax = f * 2^exp, f in [0.5, 1)
+        const uint64_t m = static_cast<uint64_t>(std::ldexp(f, 53));
+        const int shift = 53 - exp;  // > 0 here since ax < 2^31
+        const unsigned __int128 p = static_cast<unsigned __int128>(m) * 10000000000ULL;
+        uint64_t q = 0;
+        if (ax != 0.0 && shift < 88) {
+            const unsigned __int128 one = 1;
+            unsigned __int128 qq = p >> shift;
+            const unsigned __int128 rem = p & ((one << shift) - 1);
+            const unsigned __int128 half = one << (shift - 1);
+            if (rem > half || (rem == half && (qq & 1))) ++qq;
+            q = static_cast<uint64_t>(qq);
+        }
+        char* o = buf;
+        if (std::signbit(x)) *o++ = '-';
+        o = std::to_chars(o, buf + sizeof(buf), q / 10000000000ULL).ptr;
+        *o++ = '.';
+        uint64_t frac = q % 10000000000ULL;
+        for (int i = 9; i >= 0; --i) {
+            o[i] = static_cast<char>('0' + frac % 10);
+            frac /= 10;
+        }
+        out.append(buf, o + 10);
+        return;
+    }
     auto r = std::to_chars(buf, buf + sizeof(buf), x, std::chars_format::fixed, 10);
     out.append(buf, r.ptr);
 }

@@ -1,5 +1,6 @@
 // Number text of the file formats, XYZ lines, PLY headers and triangulation.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -160,6 +161,37 @@ int main() {
     g += ' ';
     append_format_g(g, 0.0001);
     CHECK(g == "0.1 1.23457e+06 0.0001");
+
+    // The XYZ writer's fast exact path agrees with to_chars fixed (10 decimals).
+    int fixed_mismatches = 0;
+    auto fixed_ref = [](double x) {
+        char b[400];
+        return std::string(b, std::to_chars(b, b + sizeof(b), x, std::chars_format::fixed, 10).ptr);
+    };
+    for (int i = 0; i < 300000; ++i) {
+        double x;
+        switch (i % 4) {
+            case 0: {
+                uint64_t u = rng();
+                std::memcpy(&x, &u, 8);
+                if (!std::isfinite(x)) continue;
+                break;
+            }
+            case 1: x = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 120) - 100); break;
+            case 2: x = static_cast<double>(static_cast<int64_t>(rng() % 4000000000001ULL) - 2000000000000LL) * 5e-11; break;
+            default: x = std::ldexp(static_cast<double>(rng() % 2048), -static_cast<int>(rng() % 60)); break;
+        }
+        if (i % 8 == 3) x = -x;
+        std::string s;
+        append_fixed10(s, x);
+        if (s != fixed_ref(x)) ++fixed_mismatches;
+    }
+    for (double x : {0.0, -0.0, 5e-11, -5e-11, 1.5e-10, 2.5e-10, 4.9e-324, 1.7999999999e9, 1.8e9, 0.00048828125}) {
+        std::string s;
+        append_fixed10(s, x);
+        if (s != fixed_ref(x)) ++fixed_mismatches;
+    }
+    CHECK(fixed_mismatches == 0);
 
     // Colour bytes agree with clamp, scale, std::round (half away from zero).
     int colour_mismatches = 0;
