@@ -266,3 +266,219 @@ c = u.Vector2iVector(np.stack([np.arange(n), rng.permutation(n)], 1).astype(np.i
 print(reg.TransformationEstimationPointToPlane().compute_transformation(a, b, c).tobytes().hex())
 """
     assert run_python(code, threads=1) == run_python(code, threads=4)
+
+
+# ---- Literal transcriptions of the estimators in plain Python floats (IEEE doubles, one rounding per
+# operation), used to check the C++ results bit for bit: the SVD sweeps, the pivoted LDLT and every sum
+# follow a fixed evaluation order.
+
+TINY = 2.2250738585072014e-308
+
+
+def lit_jacobi(w):
+    u = [[1.0, 0.0, 0.0], [0.0, 1.0, 0.0], [0.0, 0.0, 1.0]]
+    v = [row[:] for row in u]
+    max_diag = max(abs(w[0][0]), abs(w[1][1]), abs(w[2][2]))
+    while True:
+        rotated = False
+        for p, q in ((1, 0), (2, 0), (2, 1)):
+            thr = max(max_diag * 4.440892098500626e-16, TINY)
+            if not (abs(w[p][q]) > thr or abs(w[q][p]) > thr):
+                continue
+            rotated = True
+            t = w[p][p] + w[q][q]
+            d = w[q][p] - w[p][q]
+            if abs(d) < TINY:
+                c1, s1 = 1.0, 0.0
+            else:
+                uu = t / d
+                h = math.sqrt(uu * uu + 1.0)
+                c1, s1 = uu / h, 1.0 / h
+            x = c1 * w[p][p] + s1 * w[q][p]
+            y = c1 * w[p][q] + s1 * w[q][q]
+            z = c1 * w[q][q] - s1 * w[p][q]
+            if 2.0 * abs(y) < TINY:
+                cr, sr = 1.0, 0.0
+            else:
+                tau = (x - z) / (2.0 * abs(y))
+                ww = math.sqrt(tau * tau + 1.0)
+                tt = 1.0 / (tau + ww) if tau > 0 else 1.0 / (tau - ww)
+                n = 1.0 / math.sqrt(tt * tt + 1.0)
+                sr = -(1.0 if tt > 0 else -1.0) * (y / abs(y)) * abs(tt) * n
+                cr = n
+            cl = c1 * cr + s1 * sr
+            sl = s1 * cr - c1 * sr
+            for k in range(3):
+                a, b = w[p][k], w[q][k]
+                w[p][k], w[q][k] = cl * a + sl * b, cl * b - sl * a
+                a, b = u[k][p], u[k][q]
+                u[k][p], u[k][q] = cl * a + sl * b, cl * b - sl * a
+            for m in (w, v):
+                for k in range(3):
+                    a, b = m[k][p], m[k][q]
+                    m[k][p], m[k][q] = cr * a - sr * b, cr * b + sr * a
+            max_diag = max(max_diag, abs(w[p][p]), abs(w[q][q]))
+        if not rotated:
+            return u, v
+
+
+def lit_point_to_point(src, tgt, corr, with_scaling):
+    n = len(corr)
+    inv = 1.0 / n
+    ss, st = [0.0] * 3, [0.0] * 3
+    for i, j in corr:
+        for k in range(3):
+            ss[k] += src[i][k]
+            st[k] += tgt[j][k]
+    ms = [x * inv for x in ss]
+    mt = [x * inv for x in st]
+    sig = [[0.0] * 3 for _ in range(3)]
+    var = 0.0
+    for i, j in corr:
+        ds = [src[i][k] - ms[k] for k in range(3)]
+        dt = [tgt[j][k] - mt[k] for k in range(3)]
+        for a in range(3):
+            for b in range(3):
+                sig[a][b] += dt[a] * ds[b]
+        var += (ds[0] * ds[0] + ds[1] * ds[1]) + ds[2] * ds[2]
+    sig = [[x * inv for x in row] for row in sig]
+    var = var * inv
+    scale = 0.0
+    for row in sig:
+        for x in row:
+            scale = max(scale, abs(x))
+    if scale == 0.0:
+        scale = 1.0
+    w = [[x / scale for x in row] for row in sig]
+    u, v = lit_jacobi(w)
+    s = []
+    for i in range(3):
+        if w[i][i] < 0:
+            for r in range(3):
+                u[r][i] = -u[r][i]
+        s.append(abs(w[i][i]) * scale)
+
+    def swap(a, b):
+        s[a], s[b] = s[b], s[a]
+        for m in (u, v):
+            for r in range(3):
+                m[r][a], m[r][b] = m[r][b], m[r][a]
+
+    k = max(range(3), key=lambda i: (s[i], -i))
+    if s[k] != 0.0:
+        if k != 0:
+            swap(0, k)
+        if s[2] > s[1]:
+            swap(1, 2)
+    d = -1.0 if np.linalg.det(np.array(u) @ np.array(v).T) < 0 else 1.0
+    r = [[(u[i][0] * v[j][0] + u[i][1] * v[j][1]) + (u[i][2] * d) * v[j][2] for j in range(3)] for i in range(2)]
+    r.append([((u[2][2] * d) * v[j][2] + u[2][1] * v[j][1]) + u[2][0] * v[j][0] for j in range(3)])
+    c = ((s[0] + s[1]) + d * s[2]) / var if with_scaling else 1.0
+    if not var > 0:
+        c = 1.0
+    cr = [[x * c for x in row] for row in r]
+    t = [mt[i] - ((cr[i][0] * ms[0] + cr[i][1] * ms[1]) + cr[i][2] * ms[2]) for i in range(2)]
+    t.append(mt[2] - ((cr[2][2] * ms[2] + cr[2][1] * ms[1]) + cr[2][0] * ms[0]))
+    return [cr[0] + [t[0]], cr[1] + [t[1]], cr[2] + [t[2]], [0.0, 0.0, 0.0, 1.0]]
+
+
+def lit_solve(jtj, jtr):
+    a = [[jtj[i][j] if j <= i else 0.0 for j in range(6)] for i in range(6)]
+    tr = list(range(6))
+    for k in range(6):
+        p = k
+        for i in range(k + 1, 6):
+            if abs(a[i][i]) > abs(a[p][p]):
+                p = i
+        tr[k] = p
+        if p != k:
+            for j in range(k):
+                a[k][j], a[p][j] = a[p][j], a[k][j]
+            for i in range(p + 1, 6):
+                a[i][k], a[i][p] = a[i][p], a[i][k]
+            a[k][k], a[p][p] = a[p][p], a[k][k]
+            for i in range(k + 1, p):
+                a[i][k], a[p][i] = a[p][i], a[i][k]
+        if k > 0:
+            temp = [a[j][j] * a[k][j] for j in range(k)]
+            acc = 0.0
+            for j in range(k):
+                acc += a[k][j] * temp[j]
+            a[k][k] -= acc
+            for i in range(k + 1, 6):
+                acc = 0.0
+                for j in range(k):
+                    acc += a[i][j] * temp[j]
+                a[i][k] -= acc
+        if k == 0 and a[0][0] == 0.0:
+            tr = list(range(6))
+            break
+        if a[k][k] != 0.0:
+            for i in range(k + 1, 6):
+                a[i][k] /= a[k][k]
+    b = [-x for x in jtr]
+    for k in range(6):
+        b[k], b[tr[k]] = b[tr[k]], b[k]
+    for j in range(6):
+        for i in range(j + 1, 6):
+            b[i] -= a[i][j] * b[j]
+    b = [b[i] / a[i][i] if abs(a[i][i]) > TINY else 0.0 for i in range(6)]
+    for i in range(5, -1, -1):
+        acc = 0.0
+        for j in range(i + 1, 6):
+            acc += a[j][i] * b[j]
+        b[i] -= acc
+    for k in range(5, -1, -1):
+        b[k], b[tr[k]] = b[tr[k]], b[k]
+    return b
+
+
+def lit_point_to_plane(src, tgt, nrm, corr):
+    jtj = [[0.0] * 6 for _ in range(6)]
+    jtr = [0.0] * 6
+    for i, j in corr:
+        s, q, n = src[i], tgt[j], nrm[j]
+        row = [s[1] * n[2] - s[2] * n[1], s[2] * n[0] - s[0] * n[2], s[0] * n[1] - s[1] * n[0], n[0], n[1], n[2]]
+        r = ((s[0] - q[0]) * n[0] + (s[1] - q[1]) * n[1]) + (s[2] - q[2]) * n[2]
+        for a in range(6):
+            for b in range(6):
+                jtj[a][b] += row[a] * row[b]
+            jtr[a] += row[a] * r
+    x = lit_solve(jtj, jtr)
+
+    def half(angle, axis):
+        q = [math.cos(angle * 0.5), 0.0, 0.0, 0.0]
+        q[1 + axis] = math.sin(angle * 0.5)
+        return q
+
+    def mul(a, b):  # Hamilton product, (w, x, y, z)
+        return [a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3],
+                a[0] * b[1] + a[1] * b[0] + a[2] * b[3] - a[3] * b[2],
+                a[0] * b[2] - a[1] * b[3] + a[2] * b[0] + a[3] * b[1],
+                a[0] * b[3] + a[1] * b[2] - a[2] * b[1] + a[3] * b[0]]
+
+    w, qx, qy, qz = mul(mul(half(x[2], 2), half(x[1], 1)), half(x[0], 0))
+    X, Y, Z = 2 * qx, 2 * qy, 2 * qz
+    return [[1 - (Y * qy + Z * qz), X * qy - Z * w, X * qz + Y * w, x[3]],
+            [X * qy + Z * w, 1 - (X * qx + Z * qz), Y * qz - X * w, x[4]],
+            [X * qz - Y * w, Y * qz + X * w, 1 - (X * qx + Y * qy), x[5]],
+            [0.0, 0.0, 0.0, 1.0]]
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_estimators_bit_exact_against_literal_transcription(seed):
+    rng = np.random.default_rng(100 + seed)
+    n = 25
+    src = rng.normal(size=(n, 3)) * (10.0 ** rng.integers(-3, 3))
+    tgt = moved(src, TRUE_T) + rng.normal(0, 0.05, src.shape)
+    if seed == 5:
+        tgt[:, 0] *= -1  # reflection in the data: the sign fix of the rotation
+    nrm = rng.normal(size=src.shape)
+    nrm /= np.linalg.norm(nrm, axis=1, keepdims=True)
+    corr = np.stack([rng.permutation(n), rng.permutation(n)], 1).astype(np.int32)
+    sl, tl, nl, cl = src.tolist(), tgt.tolist(), nrm.tolist(), corr.tolist()
+    for scaling in (False, True):
+        got = reg.TransformationEstimationPointToPoint(scaling).compute_transformation(cloud(src), cloud(tgt), pairs(corr))
+        assert got.tobytes() == np.array(lit_point_to_point(sl, tl, cl, scaling)).tobytes()
+    got = reg.TransformationEstimationPointToPlane().compute_transformation(cloud(src), cloud(tgt, nrm), pairs(corr))
+    assert got.tobytes() == np.array(lit_point_to_plane(sl, tl, nl, cl)).tobytes()

@@ -1,7 +1,7 @@
 #include "core/registration/registration.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <utility>
 #include <vector>
