@@ -311,3 +311,62 @@ def test_large_cloud_matching_equals_per_point_search():
     assert np.asarray(e.correspondence_set).tolist() == want
     assert e.fitness == len(want) / len(src)
     assert e.inlier_rmse == math.sqrt(total / len(want))
+
+
+def literal_icp(src, tgt, nrm, d_max, init, method, crit):
+    """The matching, update and stopping rules transcribed literally, with the estimators of test_estimation."""
+    from test_estimation import lit_point_to_plane, lit_point_to_point
+
+    def move(t, p):
+        x, y, z = p[:, 0], p[:, 1], p[:, 2]
+        return np.stack([((t[0][0] * x + t[0][1] * y) + t[0][2] * z) + t[0][3],
+                         ((t[1][0] * x + t[1][1] * y) + t[1][2] * z) + t[1][3],
+                         (t[2][0] * x + (t[2][1] * y + t[2][2] * z)) + t[2][3]], 1)
+
+    def match(t):
+        p = move(t, src)
+        d = [(p[:, None, k] - tgt[None, :, k]) for k in range(3)]
+        d2 = (d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]
+        j = d2.argmin(1)
+        best = d2[np.arange(len(p)), j]
+        corr, acc = [], 0.0
+        for i in range(len(p)):
+            if best[i] < d_max * d_max:
+                corr.append([i, int(j[i])])
+                acc += float(best[i])
+        fit = len(corr) / len(p) if corr else 0.0
+        rmse = math.sqrt(acc / len(corr)) if corr else 0.0
+        return p, corr, fit, rmse
+
+    t = [list(map(float, r)) for r in init]
+    p, corr, fit, rmse = match(t)
+    for _ in range(crit[2]):
+        if method == "plane":
+            upd = lit_point_to_plane(p.tolist(), tgt.tolist(), nrm.tolist(), corr) if corr else np.eye(4).tolist()
+        else:
+            upd = lit_point_to_point(p.tolist(), tgt.tolist(), corr, method == "scaled") if corr else np.eye(4).tolist()
+        if not np.all(np.isfinite(upd)):
+            break
+        t = [[((upd[i][0] * t[0][j] + upd[i][1] * t[1][j]) + upd[i][2] * t[2][j]) + upd[i][3] * t[3][j]
+              for j in range(4)] for i in range(4)]
+        pf, pr = fit, rmse
+        p, corr, fit, rmse = match(t)
+        if abs(pf - fit) < crit[0] and abs(pr - rmse) < crit[1]:
+            break
+    return np.array(t), corr, fit, rmse
+
+
+@pytest.mark.parametrize("method", ["rigid", "scaled", "plane"])
+@pytest.mark.parametrize("crit", [(1e-6, 1e-6, 30), (-1.0, -1.0, 4)])
+def test_icp_bit_exact_against_literal_transcription(method, crit):
+    rng = np.random.default_rng(21)
+    tgt, nrm = surface(400, 22)
+    src = apply(np.linalg.inv(MOTION), tgt[:300]) + rng.normal(0, 0.002, (300, 3))
+    init = rigid(0.0, 0.01, 0.0, [0.0, 0.01, 0.0])
+    est = {"rigid": reg.TransformationEstimationPointToPoint(), "scaled": reg.TransformationEstimationPointToPoint(True),
+           "plane": reg.TransformationEstimationPointToPlane()}[method]
+    r = reg.registration_icp(cloud(src), cloud(tgt, nrm), 0.08, init, est, reg.ICPConvergenceCriteria(*crit))
+    t, corr, fit, rmse = literal_icp(src, tgt, nrm, 0.08, init, method, crit)
+    assert r.transformation.tobytes() == t.tobytes()
+    assert np.asarray(r.correspondence_set).tolist() == corr
+    assert r.fitness.hex() == fit.hex() and r.inlier_rmse.hex() == rmse.hex()
