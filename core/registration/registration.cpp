@@ -35,44 +35,54 @@ uint64_t spread_bits(uint64_t v) {
     return v;
 }
 
-// Match loop driver: visits the source points in the given order (empty
-// means index order). Each point's result lands in its own slot, so the
-// order only changes speed, never results.
-template <class F>
-void for_each_point(size_t n, std::span<const uint32_t> order, F&& fn) {
-    if (order.empty())
-        parallel_for(n, fn, kMatchGrain);
-    else
-        parallel_for(n, [&](size_t k) { fn(static_cast<size_t>(order[k])); }, kMatchGrain);
-}
+// The source points in the order the matching visits them: `points[k]` is
+// source point `order[k]` (or point k when `order` is empty). Visiting in a
+// spatial order and reading the points sequentially keeps both the tree and
+// the source in cache; each result still lands in its own index's slot.
+struct Visit {
+    std::span<const uint32_t> order;
+    std::span<const Vec3> points;
+    std::vector<Vec3> gathered;  // storage behind `points` when reordered
+
+    Visit(std::span<const Vec3> source, std::span<const uint32_t> ord) : order(ord), points(source) {
+        if (order.empty()) return;
+        gathered.resize(order.size());
+        parallel_for(order.size(), [&](size_t k) { gathered[k] = source[order[k]]; }, 4096);
+        points = gathered;
+    }
+    Visit(const Visit&) = delete;
+    Visit& operator=(const Visit&) = delete;
+};
 
 // Matches the source points moved by t. When `moved` is given it receives the
-// moved points (ICP estimates its next step from them).
-RegistrationResult match(std::span<const Vec3> source, const KdTreeFlann& tree, const Mat4& t, double max_distance,
-                         bool collect, std::vector<Vec3>* moved, std::span<const uint32_t> order) {
+// moved points in index order (ICP estimates its next step from them).
+RegistrationResult match(std::span<const Vec3> source, const Visit& visit, const KdTreeFlann& tree, const Mat4& t,
+                         double max_distance, bool collect, std::vector<Vec3>* moved) {
     RegistrationResult result;
     result.transformation = t;
     const size_t n = source.size();
-    if (moved) moved->resize(n);
-    if (max_distance <= 0.0) {
-        if (moved)
-            parallel_for(n, [&](size_t i) { (*moved)[i] = transform_point(t, source[i]); }, kMatchGrain);
-        return result;
+    if (moved) {
+        moved->resize(n);
+        parallel_for(n, [&](size_t i) { (*moved)[i] = transform_point(t, source[i]); }, 4096);
     }
+    if (max_distance <= 0.0) return result;
     const double limit = max_distance * max_distance;
     std::vector<Match> matches(n);
-    for_each_point(n, order, [&](size_t i) {
-        thread_local std::vector<size_t> indices;
-        thread_local std::vector<double> dists;
-        Vec3 p = transform_point(t, source[i]);
-        if (moved) (*moved)[i] = p;
-        Match m{-1, 0.0};
-        if (tree.search_knn(p, 1, indices, dists) > 0 && dists[0] < limit) {
-            m.index = static_cast<int64_t>(indices[0]);
-            m.d2 = dists[0];
-        }
-        matches[i] = m;
-    });
+    const bool reordered = !visit.order.empty();
+    parallel_for(
+        n,
+        [&](size_t k) {
+            thread_local std::vector<size_t> indices;
+            thread_local std::vector<double> dists;
+            Vec3 p = transform_point(t, visit.points[k]);
+            Match m{-1, 0.0};
+            if (tree.search_knn(p, 1, indices, dists) > 0 && dists[0] < limit) {
+                m.index = static_cast<int64_t>(indices[0]);
+                m.d2 = dists[0];
+            }
+            matches[reordered ? visit.order[k] : k] = m;
+        },
+        kMatchGrain);
 
     double sum = 0.0;
     size_t count = 0;
@@ -111,7 +121,8 @@ RegistrationResult get_registration_result_and_correspondences(std::span<const V
                                                                const KdTreeFlann& target_tree,
                                                                const Mat4& transformation,
                                                                double max_correspondence_distance, bool collect) {
-    return match(source, target_tree, transformation, max_correspondence_distance, collect, nullptr, {});
+    Visit visit(source, {});
+    return match(source, visit, target_tree, transformation, max_correspondence_distance, collect, nullptr);
 }
 
 RegistrationResult get_registration_result_and_correspondences(std::span<const Vec3> source,
@@ -119,7 +130,8 @@ RegistrationResult get_registration_result_and_correspondences(std::span<const V
                                                                const Mat4& transformation,
                                                                double max_correspondence_distance, bool collect,
                                                                std::span<const uint32_t> order) {
-    return match(source, target_tree, transformation, max_correspondence_distance, collect, nullptr, order);
+    Visit visit(source, order);
+    return match(source, visit, target_tree, transformation, max_correspondence_distance, collect, nullptr);
 }
 
 std::vector<uint32_t> spatial_order(std::span<const Vec3> points) {
@@ -175,7 +187,8 @@ Result<RegistrationResult> registration_icp(const PointCloud& source, const Poin
     std::vector<Vec3> moved;
     // Moving the source rigidly keeps neighbours together, so one order serves every iteration.
     const std::vector<uint32_t> order = spatial_order(source.points);
-    RegistrationResult result = match(source.points, tree, init, max_correspondence_distance, true, &moved, order);
+    const Visit visit(source.points, order);
+    RegistrationResult result = match(source.points, visit, tree, init, max_correspondence_distance, true, &moved);
     for (int32_t it = 0; it < criteria.max_iteration; ++it) {
         // `moved` holds the source under result.transformation.
         Mat4 update =
@@ -187,7 +200,7 @@ Result<RegistrationResult> registration_icp(const PointCloud& source, const Poin
         if (!all_finite(update)) break;
         Mat4 next = mul4(update, result.transformation);
         double prev_fitness = result.fitness, prev_rmse = result.inlier_rmse;
-        result = match(source.points, tree, next, max_correspondence_distance, true, &moved, order);
+        result = match(source.points, visit, tree, next, max_correspondence_distance, true, &moved);
         if (std::fabs(prev_fitness - result.fitness) < criteria.relative_fitness &&
             std::fabs(prev_rmse - result.inlier_rmse) < criteria.relative_rmse)
             break;
@@ -199,16 +212,18 @@ RegistrationResult evaluate_registration(const PointCloud& source, const PointCl
                                          double max_correspondence_distance, const Mat4& transformation) {
     KdTreeFlann tree;
     tree.set_points(target.points);
-    return match(source.points, tree, transformation, max_correspondence_distance, true, nullptr,
-                 spatial_order(source.points));
+    const std::vector<uint32_t> order = spatial_order(source.points);
+    const Visit visit(source.points, order);
+    return match(source.points, visit, tree, transformation, max_correspondence_distance, true, nullptr);
 }
 
 Mat6 get_information_matrix_from_point_clouds(const PointCloud& source, const PointCloud& target,
                                               double max_correspondence_distance, const Mat4& transformation) {
     KdTreeFlann tree;
     tree.set_points(target.points);
-    RegistrationResult r = match(source.points, tree, transformation, max_correspondence_distance, true, nullptr,
-                                 spatial_order(source.points));
+    const std::vector<uint32_t> order = spatial_order(source.points);
+    const Visit visit(source.points, order);
+    RegistrationResult r = match(source.points, visit, tree, transformation, max_correspondence_distance, true, nullptr);
     Mat6 g{};
     for (const Vec2i& c : r.correspondence_set) {
         const Vec3& q = target.points[c[1]];
