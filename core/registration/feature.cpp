@@ -5,6 +5,10 @@
 
 #include "core/parallel.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ombrix {
 
 namespace {
@@ -33,6 +37,26 @@ inline int bin_of(double x) {
 }
 
 constexpr std::array<int, 3> kCentreBins = {5, 16, 27};
+
+// value[b] = row[b] / q and h[b] += value[b] for the 33 bins. Element-wise
+// IEEE operations, so the packed form gives the same bits as the scalar one.
+inline void weigh_row(const double* row, double q, double* value, double* h) {
+#if defined(__SSE2__)
+    const __m128d qv = _mm_set1_pd(q);
+    for (int b = 0; b + 1 < kFpfhDim; b += 2) {
+        const __m128d v = _mm_div_pd(_mm_loadu_pd(row + b), qv);
+        _mm_storeu_pd(value + b, v);
+        _mm_storeu_pd(h + b, _mm_add_pd(_mm_loadu_pd(h + b), v));
+    }
+    value[kFpfhDim - 1] = row[kFpfhDim - 1] / q;
+    h[kFpfhDim - 1] += value[kFpfhDim - 1];
+#else
+    for (int b = 0; b < kFpfhDim; ++b) {
+        value[b] = row[b] / q;
+        h[b] += value[b];
+    }
+#endif
+}
 
 // Neighbour lists of every point, kept between the passes.
 struct Neighbours {
@@ -130,17 +154,26 @@ Result<Feature> compute_fpfh_feature(const PointCloud& cloud, const KdTreeSearch
             const std::vector<double>& dist2 = nb[i].dist2;
             const size_t m = idx.size();
             if (m <= 1) return;
+            // Each of h[b] and the three sub-histogram sums accumulates its
+            // terms in neighbour order, then bin order; the loops are split
+            // only so the element-wise parts vectorise.
             double sum[3] = {0.0, 0.0, 0.0};
             double h[kFpfhDim] = {};
+            double value[kFpfhDim];
             for (size_t k = 1; k < m; ++k) {
                 const double q = dist2[k];
                 if (q == 0.0) continue;
                 const double* sj = &spfh[size_t{idx[k]} * kFpfhDim];
-                for (int b = 0; b < kFpfhDim; ++b) {
-                    const double value = sj[b] / q;
-                    sum[b / 11] += value;
-                    h[b] += value;
+                weigh_row(sj, q, value, h);
+                double s0 = sum[0], s1 = sum[1], s2 = sum[2];
+                for (int b = 0; b < 11; ++b) {
+                    s0 += value[b];
+                    s1 += value[11 + b];
+                    s2 += value[22 + b];
                 }
+                sum[0] = s0;
+                sum[1] = s1;
+                sum[2] = s2;
             }
             for (double& s : sum)
                 if (s != 0.0) s = 100.0 / s;
