@@ -51,7 +51,7 @@ RETURN_TYPES = {
     "has_vertices": "bool", "has_triangles": "bool", "has_vertex_normals": "bool", "has_vertex_colors": "bool",
     "has_triangle_normals": "bool", "has_voxels": "bool", "get_min_bound": ARRAY, "get_max_bound": ARRAY,
     "get_center": ARRAY, "get_extent": ARRAY, "get_half_extent": ARRAY, "get_box_points": "utility.Vector3dVector",
-    "get_max_extent": "float", "volume": "float", "get_print_info": "str", "get_geometry_type": "Geometry.Type",
+    "get_max_extent": "float", "volume": "float", "get_print_info": "str", "get_geometry_type": "GeometryType",
     "get_axis_aligned_bounding_box": "AxisAlignedBoundingBox", "voxel_down_sample": "PointCloud",
     "__copy__": "Self", "__deepcopy__": "Self", "__array__": ARRAY, "read_point_cloud": "geometry.PointCloud",
     "read_point_cloud_from_bytes": "geometry.PointCloud", "read_triangle_mesh": "geometry.TriangleMesh",
@@ -67,7 +67,16 @@ RETURN_TYPES = {
     "pop": "Any", "remove": "None", "clear": "Self", "set_geometry": "bool", "set_feature": "bool",
     "set_matrix_data": "bool", "get_voxels": "list[Voxel]", "__repr__": "str", "__len__": "int",
     "__bool__": "bool", "__int__": "int", "__index__": "int", "__hash__": "int", "__eq__": "bool",
-    "__ne__": "bool", "__setitem__": "None", "__delitem__": "None", "__contains__": "bool",
+    "__ne__": "bool", "__setitem__": "None", "create_from_point_cloud": "VoxelGrid",
+    "create_from_point_cloud_within_bounds": "VoxelGrid", "create_from_points": "AxisAlignedBoundingBox",
+    "get_point_indices_within_bounding_box": "list[int]", "search_knn_vector_3d": "tuple[int, utility.IntVector, utility.DoubleVector]",
+    "search_radius_vector_3d": "tuple[int, utility.IntVector, utility.DoubleVector]",
+    "search_hybrid_vector_3d": "tuple[int, utility.IntVector, utility.DoubleVector]",
+    "search_vector_3d": "tuple[int, utility.IntVector, utility.DoubleVector]",
+    "search_knn_vector_xd": "tuple[int, utility.IntVector, utility.DoubleVector]",
+    "search_radius_vector_xd": "tuple[int, utility.IntVector, utility.DoubleVector]",
+    "search_hybrid_vector_xd": "tuple[int, utility.IntVector, utility.DoubleVector]",
+    "search_vector_xd": "tuple[int, utility.IntVector, utility.DoubleVector]", "__delitem__": "None", "__contains__": "bool",
 }
 SELF_RETURNING = {"clear", "normalize_normals", "paint_uniform_color", "translate", "scale", "rotate", "transform",
                   "compute_vertex_normals", "compute_triangle_normals"}
@@ -121,7 +130,7 @@ def method_line(name: str, obj, owner: str, indent: str, static: bool = False, f
         return []
     ret = "Self" if name in SELF_RETURNING else RETURN_TYPES.get(name, "Any")
     if static:
-        ret = ARRAY
+        ret = RETURN_TYPES.get(name, ARRAY if name.startswith("get_rotation_matrix") else "Any")
         return [f"{indent}@staticmethod", f"{indent}def {name}({render_params(sig, False)}) -> {ret}: ..."]
     return [f"{indent}def {name}({render_params(sig, not function)}) -> {ret}: ..."]
 
@@ -134,6 +143,8 @@ def class_lines(cls: type, mod_key: str) -> list[str]:
     out = []
     if not (cls.__flags__ & (1 << 10)):  # Py_TPFLAGS_BASETYPE
         out.append("@final")
+    elif cls.__basicsize__ > base.__basicsize__:  # its own instance layout
+        out.append("@disjoint_base")
     out.append(f"class {cls.__name__}{base_name}:")
     body = []
     for name, val in cls.__dict__.items():
@@ -154,12 +165,16 @@ def class_lines(cls: type, mod_key: str) -> list[str]:
             body.append(f"    def {name}{SLOT_METHODS[name]}: ...")
         elif isinstance(val, type):
             body.append(f"    {name}: ClassVar[type[{val.__name__}]]")
+        elif type(val) in (int, float, str, bool):
+            body.append(f"    {name}: ClassVar[{type(val).__name__}]")
         elif type(type(val)).__name__ == "type" and type(val).__module__.startswith("ombrix"):
             body.append(f"    {name}: ClassVar[{type(val).__name__}]")
     init_sig = cls.__text_signature__
     if init_sig is not None:
         params = render_params(inspect.signature(cls), False)
         body.insert(0, f"    def __new__(cls{', ' if params else ''}{params}) -> Self: ...")
+        if "__init__" in cls.__dict__:
+            body.insert(1, f"    def __init__(self{', ' if params else ''}{params}) -> None: ...")
     out += body or ["    ..."]
     return out
 
@@ -172,7 +187,7 @@ from typing import Any, ClassVar, Iterator, Sequence, final
 
 import numpy
 from numpy.typing import ArrayLike
-from typing_extensions import Self
+from typing_extensions import Self, disjoint_base
 '''
 
 
@@ -202,7 +217,7 @@ def main() -> None:
     (OUT / "pipelines").mkdir(exist_ok=True)
     rel = "from ombrix.cpu.pybind import geometry, utility"
     files = {
-        OUT / "geometry.pyi": module_stub(pb.geometry, ["from ombrix.cpu.pybind import utility"]),
+        OUT / "geometry.pyi": module_stub(pb.geometry, ["from ombrix.cpu.pybind import geometry, utility"]),
         OUT / "utility" / "__init__.pyi": module_stub(pb.utility, ["from ombrix.cpu.pybind.utility import random as random"]),
         OUT / "utility" / "random.pyi": module_stub(pb.utility.random, []),
         OUT / "io.pyi": module_stub(pb.io, [rel]),

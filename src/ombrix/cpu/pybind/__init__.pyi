@@ -6,7 +6,7 @@ from typing import Any, ClassVar, Iterator, Sequence, final
 
 import numpy
 from numpy.typing import ArrayLike
-from typing_extensions import Self
+from typing_extensions import Self, disjoint_base
 
 from ombrix.cpu.pybind import geometry as geometry, io as io, pipelines as pipelines, utility as utility
 

@@ -6,6 +6,8 @@ from typing import Any, ClassVar, Iterator, Sequence, final
 
 import numpy
 from numpy.typing import ArrayLike
-from typing_extensions import Self
+from typing_extensions import Self, disjoint_base
 
 
+def seed(seed: int) -> None: ...
+__all__ = ['seed']
