@@ -37,7 +37,13 @@ bool path_from_any(PyObject* obj, std::string* out) {
         text = r;
     }
     Ref encoded(PyUnicode_EncodeFSDefault(text.get()));
-    if (!encoded) return false;
+    if (!encoded) {
+        // Not encodable for the file system (a lone surrogate): no such file
+        // can exist, but the name still selects the format, so it must not raise.
+        PyErr_Clear();
+        encoded = Ref(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
+        if (!encoded) return false;
+    }
     out->assign(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
     return true;
 }

@@ -122,6 +122,15 @@ def test_path_like_objects(tmp_path):
     with pytest.raises(TypeError, match="expected str, bytes or os.PathLike object"):
         io.write_point_cloud(5, c)
 
+    # Names that cannot exist still select the format and never raise.
+    assert io.read_file_geometry_type("\ud800.xyz") == io.CONTAINS_POINTS
+    assert len(io.read_point_cloud("\ud800.ply").points) == 0
+    assert io.write_point_cloud(str(tmp_path / "\ud800.ply"), c) is True  # any bytes name a file on Linux
+    undecodable = os.fsdecode(b"\xff.xyz")  # surrogate-escaped bytes round-trip to the same file
+    assert io.write_point_cloud(os.path.join(tmp_path, undecodable), c) is True
+    assert os.path.exists(os.path.join(os.fsencode(tmp_path), b"\xff.xyz"))
+    assert len(io.read_point_cloud(os.path.join(tmp_path, undecodable)).points) == 1
+
     class Broken:
         def __fspath__(self):
             raise KeyError("boom")
