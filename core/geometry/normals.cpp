@@ -51,13 +51,18 @@ void estimate_normals(PointCloud& cloud, const KdTreeSearchParam& param, bool fa
     KdTreeFlann tree(cloud.points);
     const std::vector<Vec3>& points = cloud.points;
     std::vector<Vec3>& normals = cloud.normals;
+    // Visit the points in the tree's leaf order: consecutive queries are then
+    // spatial neighbours and find their neighbours' coordinates in cache. Each
+    // point still writes only its own slot, so the order does not matter.
+    const uint32_t* order = tree.has_tree() ? tree.tree()->perm().data() : nullptr;
 
     parallel_for_chunks(
         n,
         [&](size_t begin, size_t end) {
             std::vector<size_t> idx;  // reused across the chunk
             std::vector<double> dist;
-            for (size_t i = begin; i < end; ++i) {
+            for (size_t slot = begin; slot < end; ++slot) {
+                const size_t i = order ? order[slot] : slot;
                 int32_t m = tree.search(points[i], param, idx, dist);
                 if (m < 3) {
                     normals[i] = {0.0, 0.0, 1.0};

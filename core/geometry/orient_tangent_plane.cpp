@@ -67,12 +67,16 @@ NeighbourLists knn_lists(const KdTreeFlann& tree, const std::vector<Vec3>& point
     lists.stride = static_cast<size_t>(std::min<uint64_t>(kk, n));
     lists.index.assign(n * lists.stride, 0);
     const int knn = static_cast<int>(kk);
+    // Queries in the tree's leaf order keep consecutive searches local; each
+    // still fills only its own row.
+    const uint32_t* order = tree.has_tree() ? tree.tree()->perm().data() : nullptr;
     parallel_for_chunks(
         n,
         [&](size_t b, size_t e) {
             std::vector<size_t> idx;
             std::vector<double> dist;
-            for (size_t i = b; i < e; ++i) {
+            for (size_t slot = b; slot < e; ++slot) {
+                const size_t i = order ? order[slot] : slot;
                 int m = tree.search_knn(points[i].data(), 3, knn, idx, dist);
                 if (m <= 0) continue;
                 size_t c = std::min<size_t>(static_cast<size_t>(m), lists.stride);
