@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 
 #include "core/kdtree.h"
 #include "core/parallel.h"
@@ -106,7 +107,7 @@ struct SetLists {
     std::vector<uint32_t> next, head, tail;  // head/tail valid at roots
 
     SetLists(DisjointSet& ds, size_t n) : next(n, kNone), head(n, kNone), tail(n, kNone) {
-        for (size_t i = 0; i < n; ++i) {  // ascending, so lists start sorted
+        for (size_t i = 0; i < n; ++i) {
             size_t r = ds.find(i);
             if (head[r] == kNone)
                 head[r] = static_cast<uint32_t>(i);
@@ -120,25 +121,19 @@ struct SetLists {
         next[tail[to]] = head[from];
         tail[to] = tail[from];
     }
-    void members(size_t root, std::vector<uint32_t>& out) const {
-        out.clear();
-        for (uint32_t v = head[root]; v != kNone; v = next[v]) out.push_back(v);
-        std::sort(out.begin(), out.end());
+    template <class F>
+    void for_each(size_t root, F&& f) const {
+        for (uint32_t v = head[root]; v != kNone; v = next[v]) f(v);
     }
 };
 
-// Joins the spanning forest into one tree where possible: repeatedly takes the
-// set of the smallest vertex outside vertex 0's set and links it to the
-// nearest point outside it (nearest over all its members; the first member
-// wins ties). Stops when everything is connected or a set finds no outside
-// point at all.
-void connect_components(const KdTreeFlann& tree, const std::vector<Vec3>& points, uint64_t kk, std::vector<Edge>& t) {
+// Connection rounds that search from every member of J on every round. Used
+// when the k-d tree cannot be relied on to return the true
+// nearest neighbours (non-finite or huge coordinates), which the bounds of the
+// faster version below depend on.
+void connect_components_plain(const KdTreeFlann& tree, const std::vector<Vec3>& points, uint64_t kk,
+                              DisjointSet& ds, std::vector<Edge>& t) {
     const size_t n = points.size();
-    DisjointSet ds(n);
-    for (const Edge& e : t) ds.union_(e.u, e.v);
-    SetLists lists(ds, n);
-
-    std::vector<uint32_t> members;
     std::vector<size_t> idx;
     std::vector<double> dist;
     const size_t first_r = kk >= n ? n : static_cast<size_t>(kk) + 1;
@@ -148,48 +143,173 @@ void connect_components(const KdTreeFlann& tree, const std::vector<Vec3>& points
         while (j < n && ds.find(j) == r0) ++j;
         if (j >= n) return;
         const size_t rj = ds.find(j);
-        lists.members(rj, members);
-
         bool found = false;
         uint64_t best_m = 0, best_t = 0;
         double best_d = 0.0;
-        for (uint32_t m : members) {
+        for (size_t m = j; m < n; ++m) {
+            if (ds.find(m) != rj) continue;
             size_t r = first_r;
             for (;;) {
                 int got = r > static_cast<size_t>(INT32_MAX)
                               ? -1
                               : tree.search_knn(points[m].data(), 3, static_cast<int>(r), idx, dist);
-                bool candidate = false;
-                for (int q = 0; q < got; ++q) {
-                    if (ds.find(idx[q]) != rj) {
-                        if (!found || dist[q] < best_d) {
-                            found = true;
-                            best_m = m;
-                            best_t = idx[q];
-                            best_d = dist[q];
-                        }
-                        candidate = true;
-                        break;
+                int q = 0;
+                while (q < got && ds.find(idx[q]) == rj) ++q;
+                if (q < got) {
+                    if (!found || dist[q] < best_d) {
+                        found = true;
+                        best_m = m;
+                        best_t = idx[q];
+                        best_d = dist[q];
                     }
+                    break;
                 }
-                if (candidate || r >= n) break;
-                // Every point outside this result is at least as far as its
-                // last entry; once that reaches the best distance so far, a
-                // wider search cannot produce a strictly nearer candidate.
-                if (found && got > 0 && !(dist[got - 1] < best_d)) break;
+                if (r >= n) break;
                 r = r > n / 2 ? n : 2 * r;
             }
         }
         if (!found) return;
         t.push_back({best_m, best_t, best_d});
-        size_t ra = ds.find(best_m), rb = ds.find(best_t);
         ds.union_(best_m, best_t);
-        size_t root = ds.find(best_m);
-        lists.join(root, root == ra ? rb : ra);
+    }
+}
+
+// True when every coordinate is finite and small enough that squared
+// distances cannot overflow: the k-d tree then returns exact nearest
+// neighbours, which the bounds of the connection rounds rely on.
+bool searches_are_exact(const std::vector<Vec3>& points) {
+    for (const Vec3& p : points)
+        for (double c : p)
+            if (!(std::fabs(c) <= 1e100)) return false;
+    return true;
+}
+
+// A member of the set being connected, keyed by a lower bound of the squared
+// distance to its candidate (its nearest point outside the set). Ordered by
+// (bound, member index): the order in which the best candidate is chosen.
+struct Bound {
+    double key;
+    uint32_t m;
+};
+inline bool before(const Bound& a, const Bound& b) { return a.key < b.key || (a.key == b.key && a.m < b.m); }
+struct HeapOrder {  // std heap functions build a max-heap; invert for the smallest first
+    bool operator()(const Bound& a, const Bound& b) const { return before(b, a); }
+};
+
+// Searching from every member on every round is quadratic when J grows by
+// many small steps (k < 3 leaves many components). The same choice is made
+// here with lower bounds: a member's candidate distance never decreases as J
+// grows, and a search whose r results all lie in J bounds it below by its
+// last distance. Members sit in a heap by (bound, index); the top member is
+// searched as in the plain rounds, and wins once its true distance still comes
+// before the next bound. Only one set at a time owns the heap: J stays J until
+// it is linked to vertex 0's set, and sets it absorbs meanwhile join its heap.
+void connect_components_bounded(const KdTreeFlann& tree, const std::vector<Vec3>& points, uint64_t kk,
+                                DisjointSet& ds, std::vector<Edge>& t) {
+    const size_t n = points.size();
+    SetLists lists(ds, n);
+
+    std::vector<Bound> heap;
+    const HeapOrder order;
+    auto push = [&](double key, uint32_t m) {
+        heap.push_back({key, m});
+        std::push_heap(heap.begin(), heap.end(), order);
+    };
+    std::vector<size_t> idx;
+    std::vector<double> dist;
+    const double inf = std::numeric_limits<double>::infinity();
+    const size_t first_r = kk >= n ? n : static_cast<size_t>(kk) + 1;
+    size_t heap_owner = SIZE_MAX;  // the j whose set the heap holds
+    size_t j = 1;                  // every vertex below j is in vertex 0's set
+    for (;;) {
+        const size_t r0 = ds.find(0);
+        while (j < n && ds.find(j) == r0) ++j;
+        if (j >= n) return;
+        const size_t rj = ds.find(j);
+        if (heap_owner != j) {
+            heap.clear();
+            lists.for_each(rj, [&](uint32_t v) { heap.push_back({0.0, v}); });
+            std::make_heap(heap.begin(), heap.end(), order);
+            heap_owner = j;
+        }
+
+        // Smallest (candidate distance, member) over J.
+        bool found = false;
+        uint64_t best_m = 0, best_t = 0;
+        double best_d = 0.0;
+        while (!heap.empty()) {
+            std::pop_heap(heap.begin(), heap.end(), order);
+            const Bound top = heap.back();
+            heap.pop_back();
+            if (top.key == inf) {  // every bound is final and infinite: no candidate anywhere
+                heap.push_back(top);
+                std::push_heap(heap.begin(), heap.end(), order);
+                break;
+            }
+            const Bound next = heap.empty() ? Bound{inf, UINT32_MAX} : heap.front();
+            const uint32_t m = top.m;
+            size_t r = first_r;
+            for (;;) {
+                int got = r > static_cast<size_t>(INT32_MAX)
+                              ? -1
+                              : tree.search_knn(points[m].data(), 3, static_cast<int>(r), idx, dist);
+                int q = 0;
+                while (q < got && ds.find(idx[q]) == rj) ++q;
+                if (q < got) {
+                    if (before({dist[q], m}, next)) {
+                        found = true;
+                        best_m = m;
+                        best_t = idx[q];
+                        best_d = dist[q];
+                    } else {
+                        push(dist[q], m);
+                    }
+                    break;
+                }
+                if (r >= n) {
+                    push(inf, m);
+                    break;
+                }
+                // Every point outside this result is at least as far as its last entry.
+                if (got > 0) {
+                    const double bound = std::max(top.key, dist[got - 1]);
+                    if (!before({bound, m}, next)) {
+                        push(bound, m);
+                        break;
+                    }
+                }
+                r = r > n / 2 ? n : 2 * r;
+            }
+            if (found) break;
+        }
+        if (!found) return;
+
+        t.push_back({best_m, best_t, best_d});
+        heap.push_back({best_d, static_cast<uint32_t>(best_m)});  // still a valid bound
+        std::push_heap(heap.begin(), heap.end(), order);
+        const size_t other = ds.find(best_t);
+        ds.union_(best_m, best_t);
+        const size_t root = ds.find(best_m);
+        if (other == r0) {
+            heap_owner = SIZE_MAX;  // J joined vertex 0's set; the next J starts afresh
+        } else {
+            lists.for_each(other, [&](uint32_t v) { push(0.0, v); });
+        }
+        lists.join(root, root == rj ? other : rj);
     }
 }
 
 }  // namespace
+
+void connect_components(const KdTreeFlann& tree, const std::vector<Vec3>& points, uint64_t kk, std::vector<Edge>& t,
+                        bool allow_bounds) {
+    DisjointSet ds(points.size());
+    for (const Edge& e : t) ds.union_(e.u, e.v);
+    if (allow_bounds && searches_are_exact(points))
+        connect_components_bounded(tree, points, kk, ds, t);
+    else
+        connect_components_plain(tree, points, kk, ds, t);
+}
 
 Status orient_normals_to_align_with_direction(PointCloud& cloud, const Vec3& reference) {
     const size_t n = cloud.points.size();

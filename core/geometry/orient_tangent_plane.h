@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/geometry/point_cloud.h"
+#include "core/kdtree.h"
 #include "core/linalg.h"
 #include "core/result.h"
 #include "core/stdsort.h"
@@ -37,6 +38,20 @@ private:
 // weight (with the library's introsort, so ties resolve in its fixed order),
 // each kept when it joins two different trees. Kept edges in that order.
 std::vector<Edge> kruskal(std::vector<Edge> edges, size_t n);
+
+// Joins the spanning forest `t` over `points` into one tree where possible,
+// appending the links to `t`. Repeatedly takes the set J of the smallest
+// vertex outside vertex 0's set; every member m of J searches its r nearest
+// neighbours in `tree` (r = kk + 1, doubled until a point outside J turns up
+// or r reaches the point count) and the first outside point found is m's
+// candidate. The candidate with the smallest squared distance (the smallest
+// member among equals) is linked to J. Stops when everything is connected or
+// no member of J has a candidate. With `allow_bounds` (the normal case) the
+// same links are found without searching every member on every round, when
+// the searches are known to be exact; false runs every search (tests compare
+// the two).
+void connect_components(const KdTreeFlann& tree, const std::vector<Vec3>& points, uint64_t kk, std::vector<Edge>& t,
+                        bool allow_bounds = true);
 
 // Message of the shared precondition of the three orientation functions.
 inline constexpr const char* kNoNormalsMessage = "No normals in the PointCloud. Call EstimateNormals() first.";
