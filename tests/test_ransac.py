@@ -278,3 +278,43 @@ def test_identical_results_and_engine_state_with_1_and_4_threads():
     assert one == four
     three = run_python(code, threads=3)
     assert three == one
+
+
+def _borrow_seen_while(call, cloud):
+    """Runs `call` on a thread and keeps trying to write `cloud` from this one: the write can only be refused
+    (the cloud is borrowed) while the call runs with the GIL released."""
+    import threading
+
+    done = threading.Event()
+    seen = []
+
+    def work():
+        try:
+            call()
+        finally:
+            done.set()
+
+    t = threading.Thread(target=work)
+    t.start()
+    while not done.is_set():
+        try:
+            cloud.paint_uniform_color([0.0, 0.0, 0.0])
+        except RuntimeError as e:
+            seen.append(str(e))
+    t.join()
+    return seen
+
+
+def test_fpfh_and_ransac_release_the_gil_and_keep_borrows():
+    rng = np.random.default_rng(0)
+    pts = rng.random((20_000, 3))
+    n = rng.normal(size=(20_000, 3))
+    pc = make_cloud(pts, n / np.linalg.norm(n, axis=1, keepdims=True))
+    seen = _borrow_seen_while(lambda: reg.compute_fpfh_feature(pc, geometry.KDTreeSearchParamKNN(30)), pc)
+    assert seen and set(seen) == {"Already borrowed"}
+
+    src, tgt, corres, _ = scene(n=20_000, n_corres=400, inlier_fraction=0.0)
+    seed(0)
+    seen = _borrow_seen_while(lambda: RANSAC(src, tgt, corres, 0.01,
+                                             criteria=reg.RANSACConvergenceCriteria(60, 0.999)), tgt)
+    assert seen and set(seen) == {"Already borrowed"}
