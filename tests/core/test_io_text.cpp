@@ -96,6 +96,8 @@ int main() {
     CHECK(h.ok() && !h->ascii && !h->little_endian && h->elements.size() == 1 && h->elements[0].count == 3);
     CHECK(h.ok() && h->elements[0].properties[1].is_list && h->body_offset == std::string("ply\r\nformat binary_big_endian 2.0\r\ncomment x\r\nelement vertex +3 extra\r\nproperty float x\r\nproperty list uint8 int32 vertex_indices\r\nend_header\r\n").size());
     CHECK(parse_header(" ply \nformat ascii\nend_header\n").ok());
+    CHECK(parse_header("\xc2\xa0ply\xe2\x80\x83\x0b\r\nformat ascii\nend_header\n").ok());  // NBSP, EM SPACE, VT
+    CHECK(!parse_header("\xe2\x80\x8bply\nformat ascii\nend_header\n").ok());  // zero width space is not white space
     CHECK(!parse_header("ply\nformat binary\nend_header\n").ok());
     CHECK(!parse_header("ply\nformat ascii 1.0\nelement v -1\nend_header\n").ok());
     CHECK(!parse_header("ply\nformat ascii 1.0\nelement v 1.0\nend_header\n").ok());
