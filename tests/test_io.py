@@ -680,3 +680,32 @@ def test_write_point_cloud_keeps_cloud_borrowed(tmp_path):
             assert len(back.points) == size
             return
     pytest.fail("the write finished before the main thread could try to change the cloud")
+
+
+@pytest.mark.parametrize("op", ["read", "write"])
+def test_point_cloud_file_calls_release_the_gil(tmp_path, op):
+    """The main thread keeps running Python code while another thread reads or writes a cloud."""
+    c = cloud(np.random.default_rng(2).random((1_000_000, 3)))
+    p = tmp_path / "g.xyz"
+    assert io.write_point_cloud(p, c) is True
+    span = {}
+
+    def work():
+        span["start"] = time.perf_counter()
+        if op == "read":
+            span["n"] = len(io.read_point_cloud(p).points)
+        else:
+            span["n"] = len(c.points) if io.write_point_cloud(p, c) else -1
+        span["end"] = time.perf_counter()
+
+    ticks = []
+    t = threading.Thread(target=work)
+    t.start()
+    while t.is_alive():
+        ticks.append(time.perf_counter())
+    t.join()
+    assert span["n"] == 1_000_000
+    inside = [span["start"], *(x for x in ticks if span["start"] < x < span["end"]), span["end"]]
+    # Holding the GIL through the call would stop the loop for nearly all of it.
+    longest_stall = max(b - a for a, b in zip(inside, inside[1:]))
+    assert longest_stall < 0.5 * (span["end"] - span["start"])
