@@ -51,7 +51,7 @@ def main():
     sizes = [int(s) for s in args.sizes.split(",")]
     threads = os.environ.get("OMBRIX_NUM_THREADS", "all CPUs")
     print(f"threads: {threads}; median of {args.repeat} runs")
-    print(f"{'points':>9}  {'operation':<40} {'seconds':>9} {'points/s':>12}")
+    print(f"{'points':>9}  {'operation':<44} {'seconds':>9} {'points/s':>12}")
     for n in sizes:
         pts = torus(n)
         # Neighbourhood radius scaled so the hybrid search sees ~30 points.
@@ -66,7 +66,7 @@ def main():
         ]
         for name, fn in cases:
             t = timed(fn, args.repeat)
-            print(f"{n:>9}  {name:<40} {t:>9.3f} {n / t:>12.0f}", flush=True)
+            print(f"{n:>9}  {name:<44} {t:>9.3f} {n / t:>12.0f}", flush=True)
         if n <= args.orient_max:
             base = np.asarray(p.normals).copy()
             flips = np.random.default_rng(1).choice([-1.0, 1.0], size=(n, 1))
@@ -78,7 +78,7 @@ def main():
                 return time.perf_counter() - t0
 
             t = statistics.median(orient() for _ in range(args.repeat))
-            print(f"{n:>9}  {'orient_normals_consistent_tangent_plane(10)':<40} {t:>9.3f} {n / t:>12.0f}", flush=True)
+            print(f"{n:>9}  {'orient_normals_consistent_tangent_plane(10)':<44} {t:>9.3f} {n / t:>12.0f}", flush=True)
 
 
 if __name__ == "__main__":
