@@ -7,7 +7,6 @@ tables below. Re-run after adding members:  python scripts/gen_stubs.py
 """
 from __future__ import annotations
 
-import inspect
 import sys
 import types
 from pathlib import Path
@@ -78,6 +77,8 @@ RETURN_TYPES = {
     "search_hybrid_vector_xd": "tuple[int, utility.IntVector, utility.DoubleVector]",
     "search_vector_xd": "tuple[int, utility.IntVector, utility.DoubleVector]", "__delitem__": "None", "__contains__": "bool",
 }
+NONE_RETURNING = {"estimate_normals", "orient_normals_to_align_with_direction",
+                  "orient_normals_towards_camera_location", "orient_normals_consistent_tangent_plane"}
 SELF_RETURNING = {"clear", "normalize_normals", "paint_uniform_color", "translate", "scale", "rotate", "transform",
                   "compute_vertex_normals", "compute_triangle_normals"}
 PROPERTY_TYPES = {
@@ -109,26 +110,38 @@ def module_key(mod: types.ModuleType) -> str:
             pb.pipelines.registration: "registration"}.get(mod, "")
 
 
-def render_params(sig: inspect.Signature, method: bool) -> str:
+def text_params(text_signature: str) -> list[tuple[str, str | None]]:
+    """(name, default text or None) of each parameter of a text signature such as
+    "($self, k, lambda=0.0)". Parsed by hand: inspect refuses a parameter named lambda."""
+    inner = text_signature.strip()[1:-1]
+    out = []
+    for part in (p.strip() for p in inner.split(",")):
+        if not part or part == "/":
+            continue
+        name, _, default = part.partition("=")
+        out.append((name.strip().lstrip("$"), default.strip() or None))
+    return out
+
+
+def render_params(params: list[tuple[str, str | None]], method: bool) -> str:
     parts = []
-    for i, p in enumerate(sig.parameters.values()):
+    for i, (pname, default) in enumerate(params):
         if method and i == 0:
             parts.append("self")
             continue
-        name = p.name if p.name != "lambda" else "lambda_"
-        t = PARAM_TYPES.get(p.name, "Any")
-        if p.default is None and "None" not in t and t != "Any":
+        name = pname if pname != "lambda" else "lambda_"
+        t = PARAM_TYPES.get(pname, "Any")
+        if default == "None" and "None" not in t and t != "Any":
             t += " | None"
-        parts.append(f"{name}: {t}" + (" = ..." if p.default is not inspect.Parameter.empty else ""))
+        parts.append(f"{name}: {t}" + (" = ..." if default is not None else ""))
     return ", ".join(parts)
 
 
 def method_line(name: str, obj, owner: str, indent: str, static: bool = False, function: bool = False) -> list[str]:
-    try:
-        sig = inspect.signature(obj)
-    except (ValueError, TypeError):
+    if getattr(obj, "__text_signature__", None) is None:
         return []
-    ret = "Self" if name in SELF_RETURNING else RETURN_TYPES.get(name, "Any")
+    sig = text_params(obj.__text_signature__)
+    ret = "Self" if name in SELF_RETURNING else "None" if name in NONE_RETURNING else RETURN_TYPES.get(name, "Any")
     if static:
         ret = RETURN_TYPES.get(name, ARRAY if name.startswith("get_rotation_matrix") else "Any")
         return [f"{indent}@staticmethod", f"{indent}def {name}({render_params(sig, False)}) -> {ret}: ..."]
@@ -171,7 +184,7 @@ def class_lines(cls: type, mod_key: str) -> list[str]:
             body.append(f"    {name}: ClassVar[{type(val).__name__}]")
     init_sig = cls.__text_signature__
     if init_sig is not None:
-        params = render_params(inspect.signature(cls), False)
+        params = render_params(text_params(init_sig), False)
         body.insert(0, f"    def __new__(cls{', ' if params else ''}{params}) -> Self: ...")
         if "__init__" in cls.__dict__:
             body.insert(1, f"    def __init__(self{', ' if params else ''}{params}) -> None: ...")

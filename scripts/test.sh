@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 python3 -m pip install --quiet --upgrade pip >/dev/null 2>&1 || true
-python3 -m pip install --quiet "scikit-build-core>=0.9" "numpy>=1.24" pytest ninja cmake
+python3 -m pip install --quiet "scikit-build-core>=0.9" "numpy>=1.24" pytest ninja cmake mypy typing_extensions
 python3 -m pip install --quiet --no-build-isolation .
 
 # C++ tests of core-only pieces.
