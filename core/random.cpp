@@ -1,12 +1,14 @@
 #include "core/random.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <optional>
 
 namespace ombrix {
@@ -81,6 +83,11 @@ uint32_t entropy_seed() {
     if (::clock_gettime(CLOCK_REALTIME, &ts) != 0 || ts.tv_sec < 0) return 0;
     return static_cast<uint32_t>(ts.tv_nsec);
 }
+
+// A child forked while another thread held the lock would wait forever on
+// its first draw: give the child a fresh lock (the engine state is kept).
+void reset_lock_in_child() { new (&g_lock) std::mutex(); }
+const int g_atfork_registered = pthread_atfork(nullptr, nullptr, reset_lock_in_child);
 
 // Caller holds g_lock.
 Mt19937& engine_locked() {

@@ -97,3 +97,26 @@ def test_unseeded_engine_is_seeded_lazily():
     a, b = run_python(code, env=env), run_python(code, env=env)
     # Two fresh processes draw from different entropy seeds (equal only with negligible probability).
     assert len(a) == 128 and a != b
+
+
+def test_forked_child_continues_the_parents_sequence():
+    import os
+
+    seed(13)
+    probe()
+    r, w = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # child: draw and report, never return into pytest
+        try:
+            os.write(w, probe())
+        finally:
+            os._exit(0)
+    os.close(w)
+    child = b""
+    while chunk := os.read(r, 4096):
+        child += chunk
+    os.close(r)
+    os.waitpid(pid, 0)
+    e = Engine(13)
+    e.expected_probe()
+    assert child == probe() == e.expected_probe()
