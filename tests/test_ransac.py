@@ -263,6 +263,14 @@ for mutual in (False, True):
 utility.random.seed(42)
 record(reg.registration_ransac_based_on_feature_matching(src, tgt, fs, ft, False, 0.02, ransac_n=4,
                                                          criteria=reg.RANSACConvergenceCriteria(300, 1.0)))
+# Point-to-plane hypotheses (target normals: the true ones, rotated).
+src, tgt, corres, T = scene(n=800, inlier_fraction=0.6, noise=0.002)
+n = np.random.default_rng(1).normal(size=(800, 3))
+tgt.normals = utility.Vector3dVector(n / np.linalg.norm(n, axis=1, keepdims=True))
+utility.random.seed(42)
+record(reg.registration_ransac_based_on_correspondence(src, tgt, corres, 0.02,
+                                                       reg.TransformationEstimationPointToPlane(), 6, [],
+                                                       reg.RANSACConvergenceCriteria(400, 0.999)))
 print(chr(10).join(out))
 """
 
@@ -272,7 +280,7 @@ def test_identical_results_and_engine_state_with_1_and_4_threads():
     one = run_python(code, threads=1)
     four = run_python(code, threads=4)
     lines = one.decode().splitlines()
-    assert len(lines) == 7
+    assert len(lines) == 8
     fitness = [float.fromhex(line.split()[1]) for line in lines]
     assert fitness[0] > 0.9 and fitness[2] == 1.0 and fitness[4] > 0.9 and fitness[5] > 0.9
     assert one == four
