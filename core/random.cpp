@@ -58,10 +58,12 @@ namespace {
 std::mutex g_lock;
 std::optional<Mt19937> g_engine;
 
-uint32_t entropy_seed() {
+}  // namespace
+
+uint32_t lazy_seed_from(const char* device) {
     int fd;
     do {
-        fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+        fd = ::open(device, O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd >= 0) {
         unsigned char buf[4];
@@ -84,6 +86,8 @@ uint32_t entropy_seed() {
     return static_cast<uint32_t>(ts.tv_nsec);
 }
 
+namespace {
+
 // A child forked while another thread held the lock would wait forever on
 // its first draw: give the child a fresh lock (the engine state is kept).
 void reset_lock_in_child() { new (&g_lock) std::mutex(); }
@@ -91,7 +95,7 @@ const int g_atfork_registered = pthread_atfork(nullptr, nullptr, reset_lock_in_c
 
 // Caller holds g_lock.
 Mt19937& engine_locked() {
-    if (!g_engine) g_engine.emplace(entropy_seed());
+    if (!g_engine) g_engine.emplace(lazy_seed_from("/dev/urandom"));
     return *g_engine;
 }
 

@@ -61,6 +61,11 @@ private:
     uint32_t span_;
 };
 
+// The lazy seed: 4 bytes of `device` in native byte order, or, when it
+// cannot be opened or ends early, the nanoseconds of the real-time clock (0
+// before 1970). The engine uses /dev/urandom; exposed for tests.
+uint32_t lazy_seed_from(const char* device);
+
 // The mapping itself, for a given engine: low + ((x * span) >> 32) with the
 // rejection of low products. Exposed for tests.
 uint64_t uniform_offset(Mt19937& engine, uint32_t span);

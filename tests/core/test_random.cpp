@@ -1,6 +1,9 @@
 // MT19937 against its published check values, the integer mapping against
 // values worked out from the raw outputs, and snapshot/restore.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -96,6 +99,34 @@ int main() {
         restore_engine(snap);
         for (int i = 0; i < 700; ++i) again.push_back(g100->next());
         CHECK(first == again);
+    }
+
+    // Lazy seed: four bytes of the device in native (little-endian) order;
+    // a missing or short device falls back to the clock's nanoseconds.
+    {
+        char path[] = "/tmp/ombrix_seed_XXXXXX";
+        int fd = mkstemp(path);
+        CHECK(fd >= 0);
+        FILE* f = fdopen(fd, "wb");
+        const unsigned char bytes[5] = {0x78, 0x56, 0x34, 0x12, 0xff};
+        std::fwrite(bytes, 1, 5, f);
+        std::fclose(f);
+        CHECK(lazy_seed_from(path) == 0x12345678u);
+        f = std::fopen(path, "wb");
+        std::fwrite(bytes, 1, 3, f);
+        std::fclose(f);
+        // Clock fallback: the nanoseconds part, so below 1e9. Two readings a
+        // moment apart differ (the clock advances) unless the second wraps.
+        uint32_t a = lazy_seed_from(path);
+        uint32_t b = lazy_seed_from("/nonexistent/ombrix-device");
+        CHECK(a < 1000000000u && b < 1000000000u);
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        uint32_t now = static_cast<uint32_t>(ts.tv_nsec);
+        CHECK(b <= now || now < 100000000u);  // read before `now`, unless the second rolled over
+        std::remove(path);
+        uint32_t r1 = lazy_seed_from("/dev/urandom"), r2 = lazy_seed_from("/dev/urandom");
+        CHECK(r1 != r2 || lazy_seed_from("/dev/urandom") != r1);
     }
 
     // Concurrent draws never corrupt the engine: the total consumed equals
