@@ -9,6 +9,7 @@
 #include "core/registration/ransac.h"
 #include "registration_methods.h"
 #include "registration_objects.h"
+#include "vectors_impl.h"
 
 namespace ombrix::py {
 
@@ -34,6 +35,24 @@ bool convert_common(PyObject* const* a, RansacArgs* out) {
     return true;
 }
 
+// The `corres` argument: a Vector2iVector, borrowed for reading for the whole
+// call (so list edits from other threads fail with "Already borrowed"), and
+// copied, so writes through NumPy arrays over its buffer cannot race with the
+// GIL-released computation.
+struct CorresBorrow {
+    std::optional<ReadBorrow> borrow;
+    CorrespondenceSet pairs;
+};
+
+bool borrow_corres(PyObject* o, CorresBorrow* out) {
+    if (!check_instance(o, vector2i_vector_type(), "corres")) return false;
+    PyVec<Vec2i>* v = reinterpret_cast<PyVec<Vec2i>*>(o);  // never a view: Vector2iVector has no owner
+    out->borrow.emplace(v->flag);
+    if (!*out->borrow) return false;
+    out->pairs = v->data;
+    return true;
+}
+
 PyObject* finish(Result<RegistrationResult>& r) {
     if (!r.ok()) {
         PyErr_SetString(PyExc_ValueError, r.error().c_str());
@@ -55,14 +74,14 @@ PyObject* ransac_on_correspondence(PyObject*, PyObject* const* args, Py_ssize_t 
     if (!parse_args("registration_ransac_based_on_correspondence", names, 8, 4, args, nargs, kw, a)) return nullptr;
     CloudArg source, target;
     if (!borrow_cloud(a[0], "source", &source) || !borrow_cloud(a[1], "target", &target)) return nullptr;
-    CorrespondenceSet corres;
-    if (!corres_from(a[2], "corres", &corres)) return nullptr;
+    CorresBorrow corres;
+    if (!borrow_corres(a[2], &corres)) return nullptr;
     RansacArgs c;
     if (!convert_common(a + 3, &c)) return nullptr;
     std::optional<Result<RegistrationResult>> r;
     {
         ReleaseGil nogil;
-        r.emplace(run(*source.cloud, *target.cloud, corres, c));
+        r.emplace(run(*source.cloud, *target.cloud, corres.pairs, c));
     }
     return finish(*r);
 }

@@ -288,9 +288,9 @@ def test_identical_results_and_engine_state_with_1_and_4_threads():
     assert three == one
 
 
-def _borrow_seen_while(call, cloud):
-    """Runs `call` on a thread and keeps trying to write `cloud` from this one: the write can only be refused
-    (the cloud is borrowed) while the call runs with the GIL released."""
+def _borrow_seen_while(call, mutate):
+    """Runs `call` on a thread and keeps calling `mutate` (a write to an argument of `call`) from this one: the
+    write can only be refused (the argument is borrowed) while the call runs with the GIL released."""
     import threading
 
     done = threading.Event()
@@ -306,7 +306,7 @@ def _borrow_seen_while(call, cloud):
     t.start()
     while not done.is_set():
         try:
-            cloud.paint_uniform_color([0.0, 0.0, 0.0])
+            mutate()
         except RuntimeError as e:
             seen.append(str(e))
     t.join()
@@ -318,11 +318,19 @@ def test_fpfh_and_ransac_release_the_gil_and_keep_borrows():
     pts = rng.random((20_000, 3))
     n = rng.normal(size=(20_000, 3))
     pc = make_cloud(pts, n / np.linalg.norm(n, axis=1, keepdims=True))
-    seen = _borrow_seen_while(lambda: reg.compute_fpfh_feature(pc, geometry.KDTreeSearchParamKNN(30)), pc)
+    paint = lambda c: lambda: c.paint_uniform_color([0.0, 0.0, 0.0])  # noqa: E731
+    seen = _borrow_seen_while(lambda: reg.compute_fpfh_feature(pc, geometry.KDTreeSearchParamKNN(30)), paint(pc))
     assert seen and set(seen) == {"Already borrowed"}
 
     src, tgt, corres, _ = scene(n=20_000, n_corres=400, inlier_fraction=0.0)
-    seed(0)
-    seen = _borrow_seen_while(lambda: RANSAC(src, tgt, corres, 0.01,
-                                             criteria=reg.RANSACConvergenceCriteria(60, 0.999)), tgt)
+    criteria = reg.RANSACConvergenceCriteria(60, 0.999)
+    for mutate in (paint(src), paint(tgt), lambda: corres.append([0, 0])):
+        seed(0)
+        seen = _borrow_seen_while(lambda: RANSAC(src, tgt, corres, 0.01, criteria=criteria), mutate)
+        assert seen and set(seen) == {"Already borrowed"}
+
+    fs, ft = reg.Feature(), reg.Feature()
+    fs.data, ft.data = rng.random((8, 20_000)), rng.random((8, 20_000))
+    seen = _borrow_seen_while(lambda: RANSAC_F(src, tgt, fs, ft, True, 0.01, criteria=criteria),
+                              lambda: ft.resize(8, 20_000))
     assert seen and set(seen) == {"Already borrowed"}
