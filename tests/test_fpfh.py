@@ -325,3 +325,25 @@ for m in (False, True):
     sys.stdout.buffer.write(np.asarray(reg.correspondences_from_features(a, b, m)).tobytes() + b"|")
 """
     assert run_python(code, threads=1) == run_python(code, threads=4)
+
+
+def test_nan_normal_and_duplicate_points_match_reference():
+    # A NaN normal puts its pairs in bins 0, 11 and 22; a duplicated point meets itself at distance 0.
+    pts, nrm = random_cloud(40, seed=9)
+    nrm[7] = [np.nan, 0.0, 1.0]
+    pts[12] = pts[30]
+    nb = brute_neighbours(pts, "knn", k=8)
+    f = reg.compute_fpfh_feature(cloud(pts, nrm), geometry.KDTreeSearchParamKNN(8))
+    got = np.asarray(f.data)
+    # The duplicate pair's order in the k-d tree is its own tie order: take the tree's lists for those two points.
+    kd = geometry.KDTreeFlann(cloud(pts, nrm))
+    for i in (12, 30):
+        k, idx, d2 = kd.search_knn_vector_3d(pts[i], 8)
+        nb[i] = (np.asarray(idx, dtype=np.int64), np.asarray(d2))
+    for i in range(40):
+        j = nb[i][0]
+        nb[i] = (j, sqdist(pts[i], pts[j]))
+    want = reference_fpfh(pts, nrm, nb)
+    assert got.tobytes() == want.tobytes()
+    assert np.isfinite(got).all()
+    assert got[0, 7] > 0 and got[11, 7] > 0 and got[22, 7] > 0
