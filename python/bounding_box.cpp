@@ -10,7 +10,7 @@
 #include "binding/errors.h"
 #include "binding/ref.h"
 #include "classes.h"
-#include "enums.h"
+#include "geometry_methods.h"
 #include "vectors.h"
 #include "vectors_impl.h"
 
@@ -22,11 +22,6 @@ using Box = AxisAlignedBoundingBox;
 using PyBox = PyAxisAlignedBoundingBox;
 
 PyBox* bx(PyObject* o) { return reinterpret_cast<PyBox*>(o); }
-
-PyObject* return_self(PyObject* self) {
-    Py_INCREF(self);
-    return self;
-}
 
 PyObject* text(const std::string& s) { return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())); }
 
@@ -57,36 +52,12 @@ PyObject* box_repr(PyObject* self) {
     return text(bx(self)->value.repr());
 }
 
-// Runs fn(const Box&) under a read borrow.
-template <class F>
-PyObject* query(PyObject* self, F fn) {
-    ReadBorrow b(bx(self)->flag);
-    if (!b) return nullptr;
-    return fn(static_cast<const Box&>(bx(self)->value));
-}
-
 // ---- properties ----
 
-template <Vec3 Box::*kField>
-PyObject* get_v3(PyObject* self, void*) {
-    return query(self, [](const Box& b) { return array_from_v3(b.*kField); });
-}
-
-template <Vec3 Box::*kField>
-int set_v3(PyObject* self, PyObject* value, void*) {
-    if (!value) return refuse_delete();
-    Vec3 v;
-    if (!v3_from_any(value, &v)) return -1;
-    WriteBorrow b(bx(self)->flag);
-    if (!b) return -1;
-    bx(self)->value.*kField = v;
-    return 0;
-}
-
 PyGetSetDef box_getset[] = {
-    {"min_bound", get_v3<&Box::min_bound>, set_v3<&Box::min_bound>, nullptr, nullptr},
-    {"max_bound", get_v3<&Box::max_bound>, set_v3<&Box::max_bound>, nullptr, nullptr},
-    {"color", get_v3<&Box::color>, set_v3<&Box::color>, nullptr, nullptr},
+    geom::v3_field_property<PyBox, &Box::min_bound>("min_bound"),
+    geom::v3_field_property<PyBox, &Box::max_bound>("max_bound"),
+    geom::v3_field_property<PyBox, &Box::color>("color"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -136,81 +107,25 @@ PyObject* box_indices_within(PyObject* self, PyObject* const* args, Py_ssize_t n
 // ---- queries ----
 
 PyObject* box_is_empty(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return PyBool_FromLong(b.is_empty()); });
-}
-PyObject* box_dimension(PyObject* self, PyObject*) {
-    return query(self, [](const Box&) { return PyLong_FromLong(3); });
-}
-PyObject* box_geometry_type(PyObject* self, PyObject*) {
-    return query(self, [](const Box&) { return new_geometry_type(12); });
-}
-PyObject* box_center(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return array_from_v3(b.center()); });
-}
-PyObject* box_extent(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return array_from_v3(b.extent()); });
-}
-PyObject* box_half_extent(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return array_from_v3(b.half_extent()); });
+    return geom::read<PyBox>(self, [](const Box& b) { return PyBool_FromLong(b.is_empty()); });
 }
 PyObject* box_max_extent(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return PyFloat_FromDouble(b.max_extent()); });
+    return geom::read<PyBox>(self, [](const Box& b) { return PyFloat_FromDouble(b.max_extent()); });
 }
 PyObject* box_volume(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return PyFloat_FromDouble(b.volume()); });
+    return geom::read<PyBox>(self, [](const Box& b) { return PyFloat_FromDouble(b.volume()); });
 }
 PyObject* box_box_points(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return wrap_vector3d(b.box_points()); });
+    return geom::read<PyBox>(self, [](const Box& b) { return wrap_vector3d(b.box_points()); });
 }
 PyObject* box_print_info(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return text(b.print_info()); });
-}
-PyObject* box_copy(PyObject* self, PyObject*) {
-    return query(self, [](const Box& b) { return wrap_axis_aligned_bounding_box(b); });
-}
-PyObject* box_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"_memo"};
-    PyObject* a[1];
-    if (!parse_args("__deepcopy__", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
-    return box_copy(self, nullptr);
+    return geom::read<PyBox>(self, [](const Box& b) { return text(b.print_info()); });
 }
 
 // ---- modifiers ----
 
-PyObject* box_clear(PyObject* self, PyObject*) {
-    WriteBorrow b(bx(self)->flag);
-    if (!b) return nullptr;
-    bx(self)->value.clear();
-    return return_self(self);
-}
-
-PyObject* box_translate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"translation", "relative"};
-    PyObject* a[2];
-    if (!parse_args("translate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
-    Vec3 t;
-    bool relative = true;
-    if (!v3_from_any(a[0], &t)) return nullptr;
-    if (a[1] && !to_bool(a[1], "relative", &relative)) return nullptr;
-    WriteBorrow b(bx(self)->flag);
-    if (!b) return nullptr;
-    bx(self)->value.translate(t, relative);
-    return return_self(self);
-}
-
-PyObject* box_scale(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"scale", "center"};
-    PyObject* a[2];
-    if (!parse_args("scale", kNames, 2, 2, args, nargs, kwnames, a)) return nullptr;
-    double s;
-    Vec3 center;
-    if (!to_double(a[0], "scale", &s) || !v3_from_any(a[1], &center)) return nullptr;
-    WriteBorrow b(bx(self)->flag);
-    if (!b) return nullptr;
-    bx(self)->value.scale(s, center);
-    return return_self(self);
-}
-
+// Rotation and general transforms are refused: the box must stay axis-aligned.
+// The arguments are parsed (not converted) first.
 PyObject* box_rotate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const kNames[] = {"r", "center"};
     PyObject* a[2];
@@ -241,32 +156,33 @@ PyObject* box_inplace_add(PyObject* self, PyObject* other) {
         Py_RETURN_NOTIMPLEMENTED;
     }
     bx(self)->value.merge(bx(other)->value);
-    return return_self(self);
+    return geom::return_self(self);
 }
 
 PyMethodDef box_methods[] = {
-    OMBRIX_NOARGS("clear", box_clear, "clear($self)\n--\n\n"),
+    OMBRIX_NOARGS("clear", (geom::modifier<PyBox, &Box::clear>), "clear($self)\n--\n\n"),
     OMBRIX_NOARGS("is_empty", box_is_empty, "is_empty($self)\n--\n\n"),
-    OMBRIX_NOARGS("dimension", box_dimension, "dimension($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_geometry_type", box_geometry_type, "get_geometry_type($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_min_bound", get_v3<&Box::min_bound>, "get_min_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_max_bound", get_v3<&Box::max_bound>, "get_max_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_center", box_center, "get_center($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_extent", box_extent, "get_extent($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_half_extent", box_half_extent, "get_half_extent($self)\n--\n\n"),
+    geom::dimension_def<PyBox>(),
+    geom::geometry_type_def<PyBox, 12>(),
+    OMBRIX_NOARGS("get_min_bound", (geom::v3_query<PyBox, &Box::min_bound>), "get_min_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_max_bound", (geom::v3_query<PyBox, &Box::max_bound>), "get_max_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_center", (geom::v3_query<PyBox, &Box::center>), "get_center($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_extent", (geom::v3_query<PyBox, &Box::extent>), "get_extent($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_half_extent", (geom::v3_query<PyBox, &Box::half_extent>), "get_half_extent($self)\n--\n\n"),
     OMBRIX_NOARGS("get_max_extent", box_max_extent, "get_max_extent($self)\n--\n\n"),
     OMBRIX_NOARGS("volume", box_volume, "volume($self)\n--\n\n"),
     OMBRIX_NOARGS("get_box_points", box_box_points, "get_box_points($self)\n--\n\n"),
     OMBRIX_METHOD("get_point_indices_within_bounding_box", box_indices_within,
                   "get_point_indices_within_bounding_box($self, points)\n--\n\n"),
     OMBRIX_NOARGS("get_print_info", box_print_info, "get_print_info($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_axis_aligned_bounding_box", box_copy, "get_axis_aligned_bounding_box($self)\n--\n\n"),
-    OMBRIX_METHOD("translate", box_translate, "translate($self, translation, relative=True)\n--\n\n"),
-    OMBRIX_METHOD("scale", box_scale, "scale($self, scale, center)\n--\n\n"),
+    OMBRIX_NOARGS("get_axis_aligned_bounding_box", (geom::copy<PyBox, wrap_axis_aligned_bounding_box>),
+                  "get_axis_aligned_bounding_box($self)\n--\n\n"),
+    geom::translate_def<PyBox, &Box::translate>(),
+    geom::scale_def<PyBox, &Box::scale>(),
     OMBRIX_METHOD("rotate", box_rotate, "rotate($self, r, center=None)\n--\n\n"),
     OMBRIX_METHOD("transform", box_transform, "transform($self, _t)\n--\n\n"),
-    OMBRIX_NOARGS("__copy__", box_copy, "__copy__($self)\n--\n\n"),
-    OMBRIX_METHOD("__deepcopy__", box_deepcopy, "__deepcopy__($self, _memo)\n--\n\n"),
+    geom::copy_def<PyBox, wrap_axis_aligned_bounding_box>(),
+    geom::deepcopy_def<PyBox, wrap_axis_aligned_bounding_box>(),
     OMBRIX_STATIC("create_from_points", box_create_from_points, "create_from_points(points)\n--\n\n"),
     OMBRIX_END,
 };

@@ -11,8 +11,8 @@
 #include "classes.h"
 #include "core/geometry/geometry3d.h"
 #include "enums.h"
+#include "geometry_methods.h"
 #include "geometry_objects.h"
-#include "vectors.h"
 
 namespace ombrix::py {
 
@@ -67,108 +67,40 @@ PyObject* pc_repr(PyObject* self) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
-PyObject* return_self(PyObject* self) {
-    Py_INCREF(self);
-    return self;
-}
-
 // ---- properties ----
 
-std::vector<Vec3>& attribute(PyObject* self, int target) {
-    PointCloud& c = pc(self)->value;
-    return target == kPcdPoints ? c.points : target == kPcdNormals ? c.normals : c.colors;
-}
-
-template <int kTarget>
-PyObject* get_attr(PyObject* self, void*) {
-    return make_view(self, kTarget);
-}
-
-template <int kTarget>
-int set_attr(PyObject* self, PyObject* value, void*) {
-    if (!value) return refuse_delete();
-    return assign_into(value, pc(self)->flag, attribute(self, kTarget), pc(self)->shared, kTarget) ? 0 : -1;
-}
-
 PyGetSetDef pc_getset[] = {
-    {"points", get_attr<kPcdPoints>, set_attr<kPcdPoints>, nullptr, nullptr},
-    {"normals", get_attr<kPcdNormals>, set_attr<kPcdNormals>, nullptr, nullptr},
-    {"colors", get_attr<kPcdColors>, set_attr<kPcdColors>, nullptr, nullptr},
+    geom::view_property<PyPointCloud, &PointCloud::points, kPcdPoints>("points"),
+    geom::view_property<PyPointCloud, &PointCloud::normals, kPcdNormals>("normals"),
+    geom::view_property<PyPointCloud, &PointCloud::colors, kPcdColors>("colors"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// ---- copying and queries ----
-
-PyObject* pc_copy(PyObject* self, PyObject*) {
-    PointCloud copy;
-    {
-        ReadBorrow b(pc(self)->flag);
-        if (!b) return nullptr;
-        copy = pc(self)->value;
-    }
-    return wrap_point_cloud(std::move(copy));
-}
-
-PyObject* pc_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"_memo"};
-    PyObject* a[1];
-    if (!parse_args("__deepcopy__", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
-    return pc_copy(self, nullptr);
-}
-
-// Runs `fn(const PointCloud&)` under a read borrow.
-template <class F>
-PyObject* query(PyObject* self, F fn) {
-    ReadBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    return fn(static_cast<const PointCloud&>(pc(self)->value));
-}
+// ---- queries ----
 
 PyObject* pc_is_empty(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud& c) { return PyBool_FromLong(c.points.empty()); });
-}
-PyObject* pc_dimension(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud&) { return PyLong_FromLong(3); });
-}
-PyObject* pc_geometry_type(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud&) { return new_geometry_type(1); });
+    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.points.empty()); });
 }
 PyObject* pc_has_points(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_points()); });
+    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_points()); });
 }
 PyObject* pc_has_normals(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_normals()); });
+    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_normals()); });
 }
 PyObject* pc_has_colors(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_colors()); });
-}
-PyObject* pc_min_bound(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud& c) { return array_from_v3(min_bound_of(c.points)); });
-}
-PyObject* pc_max_bound(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud& c) { return array_from_v3(max_bound_of(c.points)); });
-}
-PyObject* pc_center(PyObject* self, PyObject*) {
-    return query(self, [](const PointCloud& c) { return array_from_v3(mean_of(c.points)); });
+    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_colors()); });
 }
 
 // ---- modifiers ----
 
-PyObject* pc_clear(PyObject* self, PyObject*) {
-    WriteBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    PointCloud& c = pc(self)->value;
+void clear_cloud(PointCloud& c) {
     c.points.clear();  // buffers are kept: shared arrays stay valid
     c.normals.clear();
     c.colors.clear();
-    return return_self(self);
 }
 
-PyObject* pc_normalize_normals(PyObject* self, PyObject*) {
-    WriteBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    for (Vec3& n : pc(self)->value.normals) n = stable_normalize(n, kUnitZFallback);
-    return return_self(self);
+void normalize_cloud_normals(PointCloud& c) {
+    for (Vec3& n : c.normals) n = stable_normalize(n, kUnitZFallback);
 }
 
 // c <- min(max(c, 0), 1), with NaN and -0 both giving +0.
@@ -184,95 +116,53 @@ PyObject* pc_paint_uniform_color(PyObject* self, PyObject* const* args, Py_ssize
     Vec3 color;
     if (!v3_from_any(a[0], &color)) return nullptr;
     for (double& c : color) c = clamp01(c);
-    WriteBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    PointCloud& c = pc(self)->value;
-    size_t n = c.points.size();
-    pc(self)->shared.reserve(kPcdColors, c.colors, n);
-    c.colors.assign(n, color);
-    return return_self(self);
+    return geom::modify<PyPointCloud>(self, [&](PointCloud& c) {
+        size_t n = c.points.size();
+        pc(self)->shared.reserve(kPcdColors, c.colors, n);
+        c.colors.assign(n, color);
+    });
 }
 
-PyObject* pc_translate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"translation", "relative"};
-    PyObject* a[2];
-    if (!parse_args("translate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
-    Vec3 t;
-    bool relative = true;
-    if (!v3_from_any(a[0], &t)) return nullptr;
-    if (a[1] && !to_bool(a[1], "relative", &relative)) return nullptr;
-    WriteBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    translate_points(pc(self)->value.points, t, relative);
-    return return_self(self);
-}
+// Transforms move the points; normals (when there is one per point) turn with
+// them. An empty cloud is left as it is.
+void translate_cloud(PointCloud& c, const Vec3& t, bool relative) { translate_points(c.points, t, relative); }
 
-PyObject* pc_scale(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"scale", "center"};
-    PyObject* a[2];
-    if (!parse_args("scale", kNames, 2, 2, args, nargs, kwnames, a)) return nullptr;
-    double s;
-    Vec3 center;
-    if (!to_double(a[0], "scale", &s) || !v3_from_any(a[1], &center)) return nullptr;
-    WriteBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    scale_points(pc(self)->value.points, s, center);
-    return return_self(self);
-}
+void scale_cloud(PointCloud& c, double s, const Vec3& center) { scale_points(c.points, s, center); }
 
-PyObject* pc_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"r", "center"};
-    PyObject* a[2];
-    if (!parse_args("rotate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
-    Mat3 r;
-    Vec3 center{};
-    bool given = !missing_or_none(a[1]);
-    if (!m3_from_any(a[0], &r)) return nullptr;
-    if (given && !v3_from_any(a[1], &center)) return nullptr;
-    WriteBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    PointCloud& c = pc(self)->value;
-    if (c.points.empty()) return return_self(self);
-    if (!given) center = mean_of(c.points);
-    rotate_points(c.points, r, center);
+void rotate_cloud(PointCloud& c, const Mat3& r, const Vec3* center) {
+    if (c.points.empty()) return;
+    rotate_points(c.points, r, center ? *center : mean_of(c.points));
     if (c.normals.size() == c.points.size()) rotate_vectors(c.normals, r);
-    return return_self(self);
 }
 
-PyObject* pc_transform(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"transformation"};
-    PyObject* a[1];
-    if (!parse_args("transform", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
-    Mat4 t;
-    if (!m4_from_any(a[0], &t)) return nullptr;
-    WriteBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    PointCloud& c = pc(self)->value;
-    if (c.points.empty()) return return_self(self);
+void transform_cloud(PointCloud& c, const Mat4& t) {
+    if (c.points.empty()) return;
     transform_points(c.points, t);
     if (c.normals.size() == c.points.size()) transform_normals(c.normals, t);
-    return return_self(self);
 }
 
 PyMethodDef pc_own_methods[] = {
-    OMBRIX_NOARGS("__copy__", pc_copy, "__copy__($self)\n--\n\n"),
-    OMBRIX_METHOD("__deepcopy__", pc_deepcopy, "__deepcopy__($self, _memo)\n--\n\n"),
+    geom::copy_def<PyPointCloud, wrap_point_cloud>(),
+    geom::deepcopy_def<PyPointCloud, wrap_point_cloud>(),
     OMBRIX_NOARGS("is_empty", pc_is_empty, "is_empty($self)\n--\n\n"),
-    OMBRIX_NOARGS("dimension", pc_dimension, "dimension($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_geometry_type", pc_geometry_type, "get_geometry_type($self)\n--\n\n"),
+    geom::dimension_def<PyPointCloud>(),
+    geom::geometry_type_def<PyPointCloud, 1>(),
     OMBRIX_NOARGS("has_points", pc_has_points, "has_points($self)\n--\n\n"),
     OMBRIX_NOARGS("has_normals", pc_has_normals, "has_normals($self)\n--\n\n"),
     OMBRIX_NOARGS("has_colors", pc_has_colors, "has_colors($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_min_bound", pc_min_bound, "get_min_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_max_bound", pc_max_bound, "get_max_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_center", pc_center, "get_center($self)\n--\n\n"),
-    OMBRIX_NOARGS("clear", pc_clear, "clear($self)\n--\n\n"),
-    OMBRIX_NOARGS("normalize_normals", pc_normalize_normals, "normalize_normals($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_min_bound", (geom::min_bound<PyPointCloud, &PointCloud::points>),
+                  "get_min_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_max_bound", (geom::max_bound<PyPointCloud, &PointCloud::points>),
+                  "get_max_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_center", (geom::center<PyPointCloud, &PointCloud::points>), "get_center($self)\n--\n\n"),
+    OMBRIX_NOARGS("clear", (geom::modifier<PyPointCloud, clear_cloud>), "clear($self)\n--\n\n"),
+    OMBRIX_NOARGS("normalize_normals", (geom::modifier<PyPointCloud, normalize_cloud_normals>),
+                  "normalize_normals($self)\n--\n\n"),
     OMBRIX_METHOD("paint_uniform_color", pc_paint_uniform_color, "paint_uniform_color($self, color)\n--\n\n"),
-    OMBRIX_METHOD("translate", pc_translate, "translate($self, translation, relative=True)\n--\n\n"),
-    OMBRIX_METHOD("scale", pc_scale, "scale($self, scale, center)\n--\n\n"),
-    OMBRIX_METHOD("rotate", pc_rotate, "rotate($self, r, center=None)\n--\n\n"),
-    OMBRIX_METHOD("transform", pc_transform, "transform($self, transformation)\n--\n\n"),
+    geom::translate_def<PyPointCloud, translate_cloud>(),
+    geom::scale_def<PyPointCloud, scale_cloud>(),
+    geom::rotate_def<PyPointCloud, rotate_cloud>(),
+    geom::transform_def<PyPointCloud, transform_cloud>(),
     OMBRIX_END,
 };
 

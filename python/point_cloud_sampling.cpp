@@ -6,11 +6,9 @@
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/types.h"
-#include "bounding_box.h"
 #include "classes.h"
-#include "core/geometry/bounding_volume.h"
-#include "core/geometry/geometry3d.h"
 #include "core/geometry/voxel_down_sample.h"
+#include "geometry_methods.h"
 #include "geometry_objects.h"
 
 namespace ombrix::py {
@@ -37,19 +35,11 @@ PyObject* pc_voxel_down_sample(PyObject* self, PyObject* const* args, Py_ssize_t
     return wrap_point_cloud(std::move(r.value()));
 }
 
-PyObject* pc_axis_aligned_bounding_box(PyObject* self, PyObject*) {
-    ReadBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    const PointCloud& c = pc(self)->value;
-    return wrap_axis_aligned_bounding_box(
-        AxisAlignedBoundingBox::from_bounds(min_bound_of(c.points), max_bound_of(c.points)));
-}
-
 }  // namespace
 
 PyMethodDef point_cloud_sampling_methods[] = {
     OMBRIX_METHOD("voxel_down_sample", pc_voxel_down_sample, "voxel_down_sample($self, voxel_size)\n--\n\n"),
-    OMBRIX_NOARGS("get_axis_aligned_bounding_box", pc_axis_aligned_bounding_box,
+    OMBRIX_NOARGS("get_axis_aligned_bounding_box", (geom::bounding_box<PyPointCloud, &PointCloud::points>),
                   "get_axis_aligned_bounding_box($self)\n--\n\n"),
     OMBRIX_END,
 };

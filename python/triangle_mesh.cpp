@@ -12,12 +12,14 @@
 #include "core/geometry/geometry3d.h"
 #include "core/geometry/mesh.h"
 #include "enums.h"
+#include "geometry_methods.h"
 #include "geometry_objects.h"
-#include "vectors.h"
 
 namespace ombrix::py {
 
 namespace {
+
+using Mesh = PyTriangleMesh;
 
 PyTriangleMesh* tm(PyObject* o) { return reinterpret_cast<PyTriangleMesh*>(o); }
 
@@ -62,131 +64,50 @@ PyObject* tm_repr(PyObject* self) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
-PyObject* return_self(PyObject* self) {
-    Py_INCREF(self);
-    return self;
-}
-
 // ---- properties ----
 
-std::vector<Vec3>& attribute(PyObject* self, int target) {
-    TriangleMesh& m = tm(self)->value;
-    switch (target) {
-        case kMeshVertices: return m.vertices;
-        case kMeshVertexNormals: return m.vertex_normals;
-        case kMeshVertexColors: return m.vertex_colors;
-        default: return m.triangle_normals;
-    }
-}
-
-template <int kTarget>
-PyObject* get_attr(PyObject* self, void*) {
-    return make_view(self, kTarget);
-}
-
-template <int kTarget>
-int set_attr(PyObject* self, PyObject* value, void*) {
-    if (!value) return refuse_delete();
-    return assign_into(value, tm(self)->flag, attribute(self, kTarget), tm(self)->shared, kTarget) ? 0 : -1;
-}
-
-int set_triangles(PyObject* self, PyObject* value, void*) {
-    if (!value) return refuse_delete();
-    return assign_into(value, tm(self)->flag, tm(self)->value.triangles, tm(self)->shared, kMeshTriangles) ? 0 : -1;
-}
-
 PyGetSetDef tm_getset[] = {
-    {"vertices", get_attr<kMeshVertices>, set_attr<kMeshVertices>, nullptr, nullptr},
-    {"vertex_normals", get_attr<kMeshVertexNormals>, set_attr<kMeshVertexNormals>, nullptr, nullptr},
-    {"vertex_colors", get_attr<kMeshVertexColors>, set_attr<kMeshVertexColors>, nullptr, nullptr},
-    {"triangles", get_attr<kMeshTriangles>, set_triangles, nullptr, nullptr},
-    {"triangle_normals", get_attr<kMeshTriangleNormals>, set_attr<kMeshTriangleNormals>, nullptr, nullptr},
+    geom::view_property<Mesh, &TriangleMesh::vertices, kMeshVertices>("vertices"),
+    geom::view_property<Mesh, &TriangleMesh::vertex_normals, kMeshVertexNormals>("vertex_normals"),
+    geom::view_property<Mesh, &TriangleMesh::vertex_colors, kMeshVertexColors>("vertex_colors"),
+    geom::view_property<Mesh, &TriangleMesh::triangles, kMeshTriangles>("triangles"),
+    geom::view_property<Mesh, &TriangleMesh::triangle_normals, kMeshTriangleNormals>("triangle_normals"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// ---- copying and queries ----
-
-PyObject* tm_copy(PyObject* self, PyObject*) {
-    TriangleMesh copy;
-    {
-        ReadBorrow b(tm(self)->flag);
-        if (!b) return nullptr;
-        copy = tm(self)->value;
-    }
-    return wrap_triangle_mesh(std::move(copy));
-}
-
-PyObject* tm_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"_memo"};
-    PyObject* a[1];
-    if (!parse_args("__deepcopy__", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
-    return tm_copy(self, nullptr);
-}
-
-template <class F>
-PyObject* query(PyObject* self, F fn) {
-    ReadBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    return fn(static_cast<const TriangleMesh&>(tm(self)->value));
-}
+// ---- queries ----
 
 PyObject* tm_is_empty(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.vertices.empty()); });
-}
-PyObject* tm_dimension(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh&) { return PyLong_FromLong(3); });
-}
-PyObject* tm_geometry_type(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh&) { return new_geometry_type(6); });
+    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.vertices.empty()); });
 }
 PyObject* tm_has_vertices(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertices()); });
+    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertices()); });
 }
 PyObject* tm_has_triangles(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangles()); });
+    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangles()); });
 }
 PyObject* tm_has_vertex_normals(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_normals()); });
+    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_normals()); });
 }
 PyObject* tm_has_vertex_colors(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_colors()); });
+    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_colors()); });
 }
 PyObject* tm_has_triangle_normals(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangle_normals()); });
-}
-PyObject* tm_min_bound(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return array_from_v3(min_bound_of(m.vertices)); });
-}
-PyObject* tm_max_bound(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return array_from_v3(max_bound_of(m.vertices)); });
-}
-PyObject* tm_center(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) { return array_from_v3(mean_of(m.vertices)); });
-}
-
-// Spans the vertices (NaN components ignored) by the two-bound construction.
-PyObject* tm_axis_aligned_bounding_box(PyObject* self, PyObject*) {
-    return query(self, [](const TriangleMesh& m) {
-        return wrap_axis_aligned_bounding_box(
-            AxisAlignedBoundingBox::from_bounds(min_bound_of(m.vertices), max_bound_of(m.vertices)));
-    });
+    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangle_normals()); });
 }
 
 // ---- modifiers ----
 
-PyObject* tm_clear(PyObject* self, PyObject*) {
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    ombrix::clear(tm(self)->value);  // buffers are kept: shared arrays stay valid
-    return return_self(self);
+// The core's mesh operations, as plain functions of the record for the
+// shared method templates.
+void clear_mesh(TriangleMesh& m) { ombrix::clear(m); }  // buffers are kept: shared arrays stay valid
+void normalize_mesh_normals(TriangleMesh& m) { ombrix::normalize_normals(m); }
+void translate_mesh(TriangleMesh& m, const Vec3& t, bool relative) { ombrix::translate(m, t, relative); }
+void scale_mesh(TriangleMesh& m, double s, const Vec3& center) { ombrix::scale(m, s, center); }
+void rotate_mesh(TriangleMesh& m, const Mat3& r, const Vec3* center) {
+    ombrix::rotate(m, r, center ? *center : mean_of(m.vertices));
 }
-
-PyObject* tm_normalize_normals(PyObject* self, PyObject*) {
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    ombrix::normalize_normals(tm(self)->value);
-    return return_self(self);
-}
+void transform_mesh(TriangleMesh& m, const Mat4& t) { ombrix::transform(m, t); }
 
 PyObject* tm_paint_uniform_color(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const kNames[] = {"color"};
@@ -194,12 +115,10 @@ PyObject* tm_paint_uniform_color(PyObject* self, PyObject* const* args, Py_ssize
     if (!parse_args("paint_uniform_color", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
     Vec3 color;
     if (!v3_from_any(a[0], &color)) return nullptr;
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    TriangleMesh& m = tm(self)->value;
-    tm(self)->shared.reserve(kMeshVertexColors, m.vertex_colors, m.vertices.size());
-    ombrix::paint_uniform_color(m, color);
-    return return_self(self);
+    return geom::modify<Mesh>(self, [&](TriangleMesh& m) {
+        tm(self)->shared.reserve(kMeshVertexColors, m.vertex_colors, m.vertices.size());
+        ombrix::paint_uniform_color(m, color);
+    });
 }
 
 // The normal computations resize the normal arrays: make room first so that
@@ -222,101 +141,44 @@ bool parse_normalized(const char* fname, PyObject* const* args, Py_ssize_t nargs
 PyObject* tm_compute_triangle_normals(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     bool normalized;
     if (!parse_normalized("compute_triangle_normals", args, nargs, kwnames, &normalized)) return nullptr;
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    reserve_normals(tm(self), false);
-    ombrix::compute_triangle_normals(tm(self)->value, normalized);
-    return return_self(self);
+    return geom::modify<Mesh>(self, [&](TriangleMesh& m) {
+        reserve_normals(tm(self), false);
+        ombrix::compute_triangle_normals(m, normalized);
+    });
 }
 
 PyObject* tm_compute_vertex_normals(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     bool normalized;
     if (!parse_normalized("compute_vertex_normals", args, nargs, kwnames, &normalized)) return nullptr;
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    reserve_normals(tm(self), true);
-    ombrix::compute_vertex_normals(tm(self)->value, normalized);
-    return return_self(self);
-}
-
-PyObject* tm_translate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"translation", "relative"};
-    PyObject* a[2];
-    if (!parse_args("translate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
-    Vec3 t;
-    bool relative = true;
-    if (!v3_from_any(a[0], &t)) return nullptr;
-    if (a[1] && !to_bool(a[1], "relative", &relative)) return nullptr;
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    ombrix::translate(tm(self)->value, t, relative);
-    return return_self(self);
-}
-
-PyObject* tm_scale(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"scale", "center"};
-    PyObject* a[2];
-    if (!parse_args("scale", kNames, 2, 2, args, nargs, kwnames, a)) return nullptr;
-    double s;
-    Vec3 center;
-    if (!to_double(a[0], "scale", &s) || !v3_from_any(a[1], &center)) return nullptr;
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    ombrix::scale(tm(self)->value, s, center);
-    return return_self(self);
-}
-
-PyObject* tm_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"r", "center"};
-    PyObject* a[2];
-    if (!parse_args("rotate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
-    Mat3 r;
-    Vec3 center{};
-    const bool given = !missing_or_none(a[1]);
-    if (!m3_from_any(a[0], &r)) return nullptr;
-    if (given && !v3_from_any(a[1], &center)) return nullptr;
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    TriangleMesh& m = tm(self)->value;
-    if (!given) center = mean_of(m.vertices);
-    ombrix::rotate(m, r, center);
-    return return_self(self);
-}
-
-PyObject* tm_transform(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"transformation"};
-    PyObject* a[1];
-    if (!parse_args("transform", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
-    Mat4 t;
-    if (!m4_from_any(a[0], &t)) return nullptr;
-    WriteBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    ombrix::transform(tm(self)->value, t);
-    return return_self(self);
+    return geom::modify<Mesh>(self, [&](TriangleMesh& m) {
+        reserve_normals(tm(self), true);
+        ombrix::compute_vertex_normals(m, normalized);
+    });
 }
 
 PyMethodDef tm_methods[] = {
-    OMBRIX_NOARGS("__copy__", tm_copy, "__copy__($self)\n--\n\n"),
-    OMBRIX_METHOD("__deepcopy__", tm_deepcopy, "__deepcopy__($self, _memo)\n--\n\n"),
-    OMBRIX_NOARGS("clear", tm_clear, "clear($self)\n--\n\n"),
+    geom::copy_def<Mesh, wrap_triangle_mesh>(),
+    geom::deepcopy_def<Mesh, wrap_triangle_mesh>(),
+    OMBRIX_NOARGS("clear", (geom::modifier<Mesh, clear_mesh>), "clear($self)\n--\n\n"),
     OMBRIX_NOARGS("is_empty", tm_is_empty, "is_empty($self)\n--\n\n"),
-    OMBRIX_NOARGS("dimension", tm_dimension, "dimension($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_geometry_type", tm_geometry_type, "get_geometry_type($self)\n--\n\n"),
+    geom::dimension_def<Mesh>(),
+    geom::geometry_type_def<Mesh, 6>(),
     OMBRIX_NOARGS("has_vertices", tm_has_vertices, "has_vertices($self)\n--\n\n"),
     OMBRIX_NOARGS("has_triangles", tm_has_triangles, "has_triangles($self)\n--\n\n"),
     OMBRIX_NOARGS("has_vertex_normals", tm_has_vertex_normals, "has_vertex_normals($self)\n--\n\n"),
     OMBRIX_NOARGS("has_vertex_colors", tm_has_vertex_colors, "has_vertex_colors($self)\n--\n\n"),
     OMBRIX_NOARGS("has_triangle_normals", tm_has_triangle_normals, "has_triangle_normals($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_min_bound", tm_min_bound, "get_min_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_max_bound", tm_max_bound, "get_max_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_center", tm_center, "get_center($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_axis_aligned_bounding_box", tm_axis_aligned_bounding_box,
+    OMBRIX_NOARGS("get_min_bound", (geom::min_bound<Mesh, &TriangleMesh::vertices>), "get_min_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_max_bound", (geom::max_bound<Mesh, &TriangleMesh::vertices>), "get_max_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_center", (geom::center<Mesh, &TriangleMesh::vertices>), "get_center($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_axis_aligned_bounding_box", (geom::bounding_box<Mesh, &TriangleMesh::vertices>),
                   "get_axis_aligned_bounding_box($self)\n--\n\n"),
-    OMBRIX_METHOD("translate", tm_translate, "translate($self, translation, relative=True)\n--\n\n"),
-    OMBRIX_METHOD("scale", tm_scale, "scale($self, scale, center)\n--\n\n"),
-    OMBRIX_METHOD("rotate", tm_rotate, "rotate($self, r, center=None)\n--\n\n"),
-    OMBRIX_METHOD("transform", tm_transform, "transform($self, transformation)\n--\n\n"),
-    OMBRIX_NOARGS("normalize_normals", tm_normalize_normals, "normalize_normals($self)\n--\n\n"),
+    geom::translate_def<Mesh, translate_mesh>(),
+    geom::scale_def<Mesh, scale_mesh>(),
+    geom::rotate_def<Mesh, rotate_mesh>(),
+    geom::transform_def<Mesh, transform_mesh>(),
+    OMBRIX_NOARGS("normalize_normals", (geom::modifier<Mesh, normalize_mesh_normals>),
+                  "normalize_normals($self)\n--\n\n"),
     OMBRIX_METHOD("paint_uniform_color", tm_paint_uniform_color, "paint_uniform_color($self, color)\n--\n\n"),
     OMBRIX_METHOD("compute_triangle_normals", tm_compute_triangle_normals,
                   "compute_triangle_normals($self, normalized=True)\n--\n\n"),

@@ -14,7 +14,7 @@
 #include "classes.h"
 #include "core/geometry/voxel_grid.h"
 #include "core/numtext.h"
-#include "enums.h"
+#include "geometry_methods.h"
 #include "geometry_objects.h"
 #include "vectors_impl.h"
 
@@ -27,11 +27,6 @@ using PyVoxelGrid = Obj<VoxelGrid>;
 
 PyVoxel* vx(PyObject* o) { return reinterpret_cast<PyVoxel*>(o); }
 PyVoxelGrid* vg(PyObject* o) { return reinterpret_cast<PyVoxelGrid*>(o); }
-
-PyObject* return_self(PyObject* self) {
-    Py_INCREF(self);
-    return self;
-}
 
 PyObject* text(const std::string& s) { return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())); }
 
@@ -96,44 +91,15 @@ int voxel_set_grid_index(PyObject* self, PyObject* value, void*) {
     return 0;
 }
 
-PyObject* voxel_get_color(PyObject* self, void*) {
-    ReadBorrow b(vx(self)->flag);
-    if (!b) return nullptr;
-    return array_from_v3(vx(self)->value.color);
-}
-
-int voxel_set_color(PyObject* self, PyObject* value, void*) {
-    if (!value) return refuse_delete();
-    Vec3 c;
-    if (!v3_from_any(value, &c)) return -1;
-    WriteBorrow b(vx(self)->flag);
-    if (!b) return -1;
-    vx(self)->value.color = c;
-    return 0;
-}
-
-PyObject* voxel_copy(PyObject* self, PyObject*) {
-    ReadBorrow b(vx(self)->flag);
-    if (!b) return nullptr;
-    return new_voxel(vx(self)->value);
-}
-
-PyObject* voxel_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"_memo"};
-    PyObject* a[1];
-    if (!parse_args("__deepcopy__", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
-    return voxel_copy(self, nullptr);
-}
-
 PyGetSetDef voxel_getset[] = {
     {"grid_index", voxel_get_grid_index, voxel_set_grid_index, nullptr, nullptr},
-    {"color", voxel_get_color, voxel_set_color, nullptr, nullptr},
+    geom::v3_field_property<PyVoxel, &Voxel::color>("color"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef voxel_methods[] = {
-    OMBRIX_NOARGS("__copy__", voxel_copy, "__copy__($self)\n--\n\n"),
-    OMBRIX_METHOD("__deepcopy__", voxel_deepcopy, "__deepcopy__($self, _memo)\n--\n\n"),
+    geom::copy_def<PyVoxel, new_voxel>(),
+    geom::deepcopy_def<PyVoxel, new_voxel>(),
     OMBRIX_END,
 };
 
@@ -172,30 +138,8 @@ PyObject* grid_repr(PyObject* self) {
     return text("VoxelGrid with " + std::to_string(vg(self)->value.voxels.len()) + " voxels.");
 }
 
-// Runs fn(const VoxelGrid&) under a read borrow.
-template <class F>
-PyObject* query(PyObject* self, F fn) {
-    ReadBorrow b(vg(self)->flag);
-    if (!b) return nullptr;
-    return fn(static_cast<const VoxelGrid&>(vg(self)->value));
-}
-
-PyObject* grid_get_origin(PyObject* self, void*) {
-    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.origin); });
-}
-
-int grid_set_origin(PyObject* self, PyObject* value, void*) {
-    if (!value) return refuse_delete();
-    Vec3 o;
-    if (!v3_from_any(value, &o)) return -1;
-    WriteBorrow b(vg(self)->flag);
-    if (!b) return -1;
-    vg(self)->value.origin = o;
-    return 0;
-}
-
 PyObject* grid_get_voxel_size(PyObject* self, void*) {
-    return query(self, [](const VoxelGrid& g) { return PyFloat_FromDouble(g.voxel_size); });
+    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyFloat_FromDouble(g.voxel_size); });
 }
 
 int grid_set_voxel_size(PyObject* self, PyObject* value, void*) {
@@ -209,48 +153,27 @@ int grid_set_voxel_size(PyObject* self, PyObject* value, void*) {
 }
 
 PyGetSetDef grid_getset[] = {
-    {"origin", grid_get_origin, grid_set_origin, nullptr, nullptr},
+    geom::v3_field_property<PyVoxelGrid, &VoxelGrid::origin>("origin"),
     {"voxel_size", grid_get_voxel_size, grid_set_voxel_size, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyObject* grid_clear(PyObject* self, PyObject*) {
-    WriteBorrow b(vg(self)->flag);
-    if (!b) return nullptr;
-    vg(self)->value.clear();
-    return return_self(self);
-}
-
 PyObject* grid_is_empty(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid& g) { return PyBool_FromLong(g.voxels.is_empty()); });
+    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyBool_FromLong(g.voxels.is_empty()); });
 }
 PyObject* grid_has_voxels(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid& g) { return PyBool_FromLong(!g.voxels.is_empty()); });
+    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyBool_FromLong(!g.voxels.is_empty()); });
 }
 PyObject* grid_has_colors(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid&) { Py_RETURN_TRUE; });
-}
-PyObject* grid_dimension(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid&) { return PyLong_FromLong(3); });
-}
-PyObject* grid_geometry_type(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid&) { return new_geometry_type(2); });
-}
-PyObject* grid_min_bound(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.min_bound()); });
-}
-PyObject* grid_max_bound(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.max_bound()); });
-}
-PyObject* grid_center(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid& g) { return array_from_v3(g.center()); });
+    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid&) { Py_RETURN_TRUE; });
 }
 PyObject* grid_bounding_box(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid& g) { return wrap_axis_aligned_bounding_box(g.axis_aligned_bounding_box()); });
+    return geom::read<PyVoxelGrid>(
+        self, [](const VoxelGrid& g) { return wrap_axis_aligned_bounding_box(g.axis_aligned_bounding_box()); });
 }
 
 PyObject* grid_get_voxels(PyObject* self, PyObject*) {
-    return query(self, [](const VoxelGrid& g) -> PyObject* {
+    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) -> PyObject* {
         Ref list(PyList_New(static_cast<Py_ssize_t>(g.voxels.len())));
         if (!list) return nullptr;
         Py_ssize_t i = 0;
@@ -263,60 +186,9 @@ PyObject* grid_get_voxels(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* grid_translate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"translation", "relative"};
-    PyObject* a[2];
-    if (!parse_args("translate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
-    Vec3 t;
-    bool relative = true;
-    if (!v3_from_any(a[0], &t)) return nullptr;
-    if (a[1] && !to_bool(a[1], "relative", &relative)) return nullptr;
-    WriteBorrow b(vg(self)->flag);
-    if (!b) return nullptr;
-    vg(self)->value.translate(t, relative);
-    return return_self(self);
-}
-
-PyObject* grid_scale(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"scale", "center"};
-    PyObject* a[2];
-    if (!parse_args("scale", kNames, 2, 2, args, nargs, kwnames, a)) return nullptr;
-    double s;
-    Vec3 center;
-    if (!to_double(a[0], "scale", &s) || !v3_from_any(a[1], &center)) return nullptr;
-    WriteBorrow b(vg(self)->flag);
-    if (!b) return nullptr;
-    vg(self)->value.scale(s, center);
-    return return_self(self);
-}
-
-PyObject* grid_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"r", "center"};
-    PyObject* a[2];
-    if (!parse_args("rotate", kNames, 2, 1, args, nargs, kwnames, a)) return nullptr;
-    Mat3 r;
-    Vec3 center;
-    if (!m3_from_any(a[0], &r)) return nullptr;
-    if (!missing_or_none(a[1]) && !v3_from_any(a[1], &center)) return nullptr;
-    WriteBorrow b(vg(self)->flag);
-    if (!b) return nullptr;
-    Status s = vg(self)->value.rotate(r);
-    if (!s) return raise(PyExc_RuntimeError, s.error());
-    return return_self(self);
-}
-
-PyObject* grid_transform(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const kNames[] = {"transformation"};
-    PyObject* a[1];
-    if (!parse_args("transform", kNames, 1, 1, args, nargs, kwnames, a)) return nullptr;
-    Mat4 t;
-    if (!m4_from_any(a[0], &t)) return nullptr;
-    WriteBorrow b(vg(self)->flag);
-    if (!b) return nullptr;
-    Status s = vg(self)->value.transform(t);
-    if (!s) return raise(PyExc_RuntimeError, s.error());
-    return return_self(self);
-}
+// Only rotations and transforms that keep the grid axis-aligned succeed (the
+// core's Status says why not); a rotation's centre is accepted and not used.
+Status rotate_grid(VoxelGrid& g, const Mat3& r, const Vec3*) { return g.rotate(r); }
 
 // The input cloud's points, read under a borrow; fn(points) returns the grid.
 template <class F>
@@ -353,21 +225,23 @@ PyObject* grid_create_within_bounds(PyObject*, PyObject* const* args, Py_ssize_t
 }
 
 PyMethodDef grid_methods[] = {
-    OMBRIX_NOARGS("clear", grid_clear, "clear($self)\n--\n\n"),
+    OMBRIX_NOARGS("clear", (geom::modifier<PyVoxelGrid, &VoxelGrid::clear>), "clear($self)\n--\n\n"),
     OMBRIX_NOARGS("is_empty", grid_is_empty, "is_empty($self)\n--\n\n"),
     OMBRIX_NOARGS("has_voxels", grid_has_voxels, "has_voxels($self)\n--\n\n"),
     OMBRIX_NOARGS("has_colors", grid_has_colors, "has_colors($self)\n--\n\n"),
-    OMBRIX_NOARGS("dimension", grid_dimension, "dimension($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_geometry_type", grid_geometry_type, "get_geometry_type($self)\n--\n\n"),
+    geom::dimension_def<PyVoxelGrid>(),
+    geom::geometry_type_def<PyVoxelGrid, 2>(),
     OMBRIX_NOARGS("get_voxels", grid_get_voxels, "get_voxels($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_min_bound", grid_min_bound, "get_min_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_max_bound", grid_max_bound, "get_max_bound($self)\n--\n\n"),
-    OMBRIX_NOARGS("get_center", grid_center, "get_center($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_min_bound", (geom::v3_query<PyVoxelGrid, &VoxelGrid::min_bound>),
+                  "get_min_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_max_bound", (geom::v3_query<PyVoxelGrid, &VoxelGrid::max_bound>),
+                  "get_max_bound($self)\n--\n\n"),
+    OMBRIX_NOARGS("get_center", (geom::v3_query<PyVoxelGrid, &VoxelGrid::center>), "get_center($self)\n--\n\n"),
     OMBRIX_NOARGS("get_axis_aligned_bounding_box", grid_bounding_box, "get_axis_aligned_bounding_box($self)\n--\n\n"),
-    OMBRIX_METHOD("translate", grid_translate, "translate($self, translation, relative=True)\n--\n\n"),
-    OMBRIX_METHOD("scale", grid_scale, "scale($self, scale, center)\n--\n\n"),
-    OMBRIX_METHOD("rotate", grid_rotate, "rotate($self, r, center=None)\n--\n\n"),
-    OMBRIX_METHOD("transform", grid_transform, "transform($self, transformation)\n--\n\n"),
+    geom::translate_def<PyVoxelGrid, &VoxelGrid::translate>(),
+    geom::scale_def<PyVoxelGrid, &VoxelGrid::scale>(),
+    geom::rotate_def<PyVoxelGrid, rotate_grid>(),
+    geom::transform_def<PyVoxelGrid, &VoxelGrid::transform>(),
     OMBRIX_STATIC("create_from_point_cloud", grid_create_from_point_cloud,
                   "create_from_point_cloud(input, voxel_size)\n--\n\n"),
     OMBRIX_STATIC("create_from_point_cloud_within_bounds", grid_create_within_bounds,
