@@ -23,8 +23,6 @@ using PyBox = PyAxisAlignedBoundingBox;
 
 PyBox* bx(PyObject* o) { return reinterpret_cast<PyBox*>(o); }
 
-PyObject* text(const std::string& s) { return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())); }
-
 PyObject* box_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* const kNames[] = {"min_bound", "max_bound"};
     PyObject* a[2];
@@ -47,9 +45,7 @@ PyObject* box_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* box_repr(PyObject* self) {
-    ReadBorrow b(bx(self)->flag);
-    if (!b) return nullptr;
-    return text(bx(self)->value.repr());
+    return read_record<PyBox>(self, [](const Box& b) { return str_from(b.repr()); });
 }
 
 // ---- properties ----
@@ -107,19 +103,19 @@ PyObject* box_indices_within(PyObject* self, PyObject* const* args, Py_ssize_t n
 // ---- queries ----
 
 PyObject* box_is_empty(PyObject* self, PyObject*) {
-    return geom::read<PyBox>(self, [](const Box& b) { return PyBool_FromLong(b.is_empty()); });
+    return read_record<PyBox>(self, [](const Box& b) { return PyBool_FromLong(b.is_empty()); });
 }
 PyObject* box_max_extent(PyObject* self, PyObject*) {
-    return geom::read<PyBox>(self, [](const Box& b) { return PyFloat_FromDouble(b.max_extent()); });
+    return read_record<PyBox>(self, [](const Box& b) { return PyFloat_FromDouble(b.max_extent()); });
 }
 PyObject* box_volume(PyObject* self, PyObject*) {
-    return geom::read<PyBox>(self, [](const Box& b) { return PyFloat_FromDouble(b.volume()); });
+    return read_record<PyBox>(self, [](const Box& b) { return PyFloat_FromDouble(b.volume()); });
 }
 PyObject* box_box_points(PyObject* self, PyObject*) {
-    return geom::read<PyBox>(self, [](const Box& b) { return wrap_vector3d(b.box_points()); });
+    return read_record<PyBox>(self, [](const Box& b) { return wrap_vector3d(b.box_points()); });
 }
 PyObject* box_print_info(PyObject* self, PyObject*) {
-    return geom::read<PyBox>(self, [](const Box& b) { return text(b.print_info()); });
+    return read_record<PyBox>(self, [](const Box& b) { return str_from(b.print_info()); });
 }
 
 // ---- modifiers ----

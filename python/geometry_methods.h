@@ -8,6 +8,7 @@
 // taking the record first and a member function pointer serve alike.
 #pragma once
 #include <functional>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "binding/convert.h"
 #include "binding/errors.h"
 #include "binding/types.h"
+#include "shared_buffers.h"
 #include "bounding_box.h"
 #include "core/geometry/geometry3d.h"
 #include "core/linalg.h"
@@ -33,16 +35,41 @@ inline PyObject* return_self(PyObject* self) {
     return self;
 }
 
-// ---- borrow runners ----
+// ---- objects with shared attribute buffers (PointCloud, TriangleMesh) ----
 
-// Returns fn(const record&), run under a read borrow.
-template <class O, class F>
-PyObject* read(PyObject* self, F&& fn) {
-    O* o = as<O>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return fn(static_cast<const RecordOf<O>&>(o->value));
+// A new instance of `type` (nullptr: the getter failed, an exception is set)
+// taking over `value`.
+template <class O>
+PyObject* alloc_shared(PyTypeObject* type, RecordOf<O>&& value) {
+    if (!type) return nullptr;
+    PyObject* self = alloc_obj<O>(type, std::move(value));
+    if (!self) return nullptr;
+    new (&as<O>(self)->shared) SharedBuffers();
+    return self;
 }
+
+template <class O>
+void dealloc_shared(PyObject* self) {
+    as<O>(self)->shared.~SharedBuffers();
+    dealloc_obj<O>(self);
+}
+
+// tp_new of `Name(other=None)`: an empty record, or a copy of `other`, which
+// must be an instance of Cls() (subclasses count), read under a borrow.
+template <class O, PyTypeObject* (*Cls)()>
+PyObject* new_from_other(const char* fname, PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const char* const kNames[] = {"other"};
+    PyObject* a[1];
+    if (!parse_tuple_args(fname, kNames, 1, 0, args, kwargs, a)) return nullptr;
+    if (missing_or_none(a[0])) return alloc_shared<O>(type, RecordOf<O>());
+    if (!check_instance(a[0], Cls(), "other")) return nullptr;
+    O* other = as<O>(a[0]);
+    ReadBorrow b(other->flag);
+    if (!b) return nullptr;
+    return alloc_shared<O>(type, RecordOf<O>(other->value));
+}
+
+// ---- write-borrow runner (reads: read_record in binding/types.h) ----
 
 // Runs fn(record&) under a write borrow and returns self. fn returns nothing,
 // or a Status whose failure is raised as RuntimeError with its message (the
@@ -156,19 +183,19 @@ PyObject* deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 template <class O>
 PyObject* dimension(PyObject* self, PyObject*) {
-    return read<O>(self, [](const RecordOf<O>&) { return PyLong_FromLong(3); });
+    return read_record<O>(self, [](const RecordOf<O>&) { return PyLong_FromLong(3); });
 }
 
 template <class O, int kGeometryType>
 PyObject* geometry_type(PyObject* self, PyObject*) {
-    return read<O>(self, [](const RecordOf<O>&) { return new_geometry_type(kGeometryType); });
+    return read_record<O>(self, [](const RecordOf<O>&) { return new_geometry_type(kGeometryType); });
 }
 
 // A 3-vector of the record as a NumPy array: Get is a Vec3 field, a member
 // function or a function of the record.
 template <class O, auto Get>
 PyObject* v3_query(PyObject* self, PyObject*) {
-    return read<O>(self, [](const RecordOf<O>& r) { return array_from_v3(std::invoke(Get, r)); });
+    return read_record<O>(self, [](const RecordOf<O>& r) { return array_from_v3(std::invoke(Get, r)); });
 }
 
 // Bounds of a geometry made of a point array (the field Points): minimum and
@@ -176,19 +203,19 @@ PyObject* v3_query(PyObject* self, PyObject*) {
 // bounds.
 template <class O, auto Points>
 PyObject* min_bound(PyObject* self, PyObject*) {
-    return read<O>(self, [](const RecordOf<O>& r) { return array_from_v3(min_bound_of(r.*Points)); });
+    return read_record<O>(self, [](const RecordOf<O>& r) { return array_from_v3(min_bound_of(r.*Points)); });
 }
 template <class O, auto Points>
 PyObject* max_bound(PyObject* self, PyObject*) {
-    return read<O>(self, [](const RecordOf<O>& r) { return array_from_v3(max_bound_of(r.*Points)); });
+    return read_record<O>(self, [](const RecordOf<O>& r) { return array_from_v3(max_bound_of(r.*Points)); });
 }
 template <class O, auto Points>
 PyObject* center(PyObject* self, PyObject*) {
-    return read<O>(self, [](const RecordOf<O>& r) { return array_from_v3(mean_of(r.*Points)); });
+    return read_record<O>(self, [](const RecordOf<O>& r) { return array_from_v3(mean_of(r.*Points)); });
 }
 template <class O, auto Points>
 PyObject* bounding_box(PyObject* self, PyObject*) {
-    return read<O>(self, [](const RecordOf<O>& r) {
+    return read_record<O>(self, [](const RecordOf<O>& r) {
         return wrap_axis_aligned_bounding_box(
             AxisAlignedBoundingBox::from_bounds(min_bound_of(r.*Points), max_bound_of(r.*Points)));
     });
@@ -200,7 +227,7 @@ PyObject* bounding_box(PyObject* self, PyObject*) {
 // before the write borrow.
 template <class O, auto Field>
 PyObject* get_v3_field(PyObject* self, void*) {
-    return read<O>(self, [](const RecordOf<O>& r) { return array_from_v3(r.*Field); });
+    return read_record<O>(self, [](const RecordOf<O>& r) { return array_from_v3(r.*Field); });
 }
 template <class O, auto Field>
 int set_v3_field(PyObject* self, PyObject* value, void*) {

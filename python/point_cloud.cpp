@@ -20,26 +20,8 @@ namespace {
 
 PyPointCloud* pc(PyObject* o) { return reinterpret_cast<PyPointCloud*>(o); }
 
-PyObject* alloc_cloud(PyTypeObject* type, PointCloud&& cloud) {
-    if (!type) return nullptr;
-    PyObject* self = type->tp_alloc(type, 0);
-    if (!self) return nullptr;
-    PyPointCloud* p = pc(self);
-    new (&p->flag) BorrowFlag();
-    new (&p->value) PointCloud(std::move(cloud));
-    new (&p->shared) SharedBuffers();
-    return self;
-}
-
 PyObject* pc_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* const kNames[] = {"other"};
-    PyObject* a[1];
-    if (!parse_tuple_args("PointCloud", kNames, 1, 0, args, kwargs, a)) return nullptr;
-    if (missing_or_none(a[0])) return alloc_cloud(type, PointCloud());
-    if (!check_instance(a[0], point_cloud_type(), "other")) return nullptr;
-    ReadBorrow b(pc(a[0])->flag);
-    if (!b) return nullptr;
-    return alloc_cloud(type, PointCloud(pc(a[0])->value));
+    return geom::new_from_other<PyPointCloud, point_cloud_type>("PointCloud", type, args, kwargs);
 }
 
 // Construction happens in tp_new; __init__ accepts the same arguments so that
@@ -50,21 +32,10 @@ int pc_init(PyObject*, PyObject* args, PyObject* kwargs) {
     return parse_tuple_args("PointCloud", kNames, 1, 0, args, kwargs, a) ? 0 : -1;
 }
 
-void pc_dealloc(PyObject* self) {
-    PyPointCloud* p = pc(self);
-    p->shared.~SharedBuffers();
-    p->value.~PointCloud();
-    p->flag.~BorrowFlag();
-    PyTypeObject* tp = Py_TYPE(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-}
-
 PyObject* pc_repr(PyObject* self) {
-    ReadBorrow b(pc(self)->flag);
-    if (!b) return nullptr;
-    std::string s = "PointCloud with " + std::to_string(pc(self)->value.points.size()) + " points.";
-    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+    return read_record<PyPointCloud>(self, [](const PointCloud& c) {
+        return str_from("PointCloud with " + std::to_string(c.points.size()) + " points.");
+    });
 }
 
 // ---- properties ----
@@ -79,16 +50,16 @@ PyGetSetDef pc_getset[] = {
 // ---- queries ----
 
 PyObject* pc_is_empty(PyObject* self, PyObject*) {
-    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.points.empty()); });
+    return read_record<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.points.empty()); });
 }
 PyObject* pc_has_points(PyObject* self, PyObject*) {
-    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_points()); });
+    return read_record<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_points()); });
 }
 PyObject* pc_has_normals(PyObject* self, PyObject*) {
-    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_normals()); });
+    return read_record<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_normals()); });
 }
 PyObject* pc_has_colors(PyObject* self, PyObject*) {
-    return geom::read<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_colors()); });
+    return read_record<PyPointCloud>(self, [](const PointCloud& c) { return PyBool_FromLong(c.has_colors()); });
 }
 
 // ---- modifiers ----
@@ -185,7 +156,7 @@ PyTypeObject* build_point_cloud_type() {
     d.slots = {
         {Py_tp_new, reinterpret_cast<void*>(pc_new)},
         {Py_tp_init, reinterpret_cast<void*>(pc_init)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(pc_dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(geom::dealloc_shared<PyPointCloud>)},
         {Py_tp_repr, reinterpret_cast<void*>(pc_repr)},
         {Py_tp_methods, methods.data()},
         {Py_tp_getset, pc_getset},
@@ -197,6 +168,8 @@ PyTypeObject* build_point_cloud_type() {
 
 OMBRIX_TYPE_GETTER(point_cloud_type, build_point_cloud_type)
 
-PyObject* wrap_point_cloud(PointCloud&& cloud) { return alloc_cloud(point_cloud_type(), std::move(cloud)); }
+PyObject* wrap_point_cloud(PointCloud&& cloud) {
+    return geom::alloc_shared<PyPointCloud>(point_cloud_type(), std::move(cloud));
+}
 
 }  // namespace ombrix::py

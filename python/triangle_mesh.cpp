@@ -23,45 +23,15 @@ using Mesh = PyTriangleMesh;
 
 PyTriangleMesh* tm(PyObject* o) { return reinterpret_cast<PyTriangleMesh*>(o); }
 
-PyObject* alloc_mesh(PyTypeObject* type, TriangleMesh&& mesh) {
-    if (!type) return nullptr;
-    PyObject* self = type->tp_alloc(type, 0);
-    if (!self) return nullptr;
-    PyTriangleMesh* p = tm(self);
-    new (&p->flag) BorrowFlag();
-    new (&p->value) TriangleMesh(std::move(mesh));
-    new (&p->shared) SharedBuffers();
-    return self;
-}
-
 PyObject* tm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* const kNames[] = {"other"};
-    PyObject* a[1];
-    if (!parse_tuple_args("TriangleMesh", kNames, 1, 0, args, kwargs, a)) return nullptr;
-    if (missing_or_none(a[0])) return alloc_mesh(type, TriangleMesh());
-    if (!check_instance(a[0], triangle_mesh_type(), "other")) return nullptr;
-    ReadBorrow b(tm(a[0])->flag);
-    if (!b) return nullptr;
-    return alloc_mesh(type, TriangleMesh(tm(a[0])->value));
-}
-
-void tm_dealloc(PyObject* self) {
-    PyTriangleMesh* p = tm(self);
-    p->shared.~SharedBuffers();
-    p->value.~TriangleMesh();
-    p->flag.~BorrowFlag();
-    PyTypeObject* tp = Py_TYPE(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
+    return geom::new_from_other<Mesh, triangle_mesh_type>("TriangleMesh", type, args, kwargs);
 }
 
 PyObject* tm_repr(PyObject* self) {
-    ReadBorrow b(tm(self)->flag);
-    if (!b) return nullptr;
-    const TriangleMesh& m = tm(self)->value;
-    std::string s = "TriangleMesh with " + std::to_string(m.vertices.size()) + " vertices and " +
-                    std::to_string(m.triangles.size()) + " triangles.";
-    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+    return read_record<Mesh>(self, [](const TriangleMesh& m) {
+        return str_from("TriangleMesh with " + std::to_string(m.vertices.size()) + " vertices and " +
+                        std::to_string(m.triangles.size()) + " triangles.");
+    });
 }
 
 // ---- properties ----
@@ -78,22 +48,22 @@ PyGetSetDef tm_getset[] = {
 // ---- queries ----
 
 PyObject* tm_is_empty(PyObject* self, PyObject*) {
-    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.vertices.empty()); });
+    return read_record<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.vertices.empty()); });
 }
 PyObject* tm_has_vertices(PyObject* self, PyObject*) {
-    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertices()); });
+    return read_record<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertices()); });
 }
 PyObject* tm_has_triangles(PyObject* self, PyObject*) {
-    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangles()); });
+    return read_record<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangles()); });
 }
 PyObject* tm_has_vertex_normals(PyObject* self, PyObject*) {
-    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_normals()); });
+    return read_record<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_normals()); });
 }
 PyObject* tm_has_vertex_colors(PyObject* self, PyObject*) {
-    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_colors()); });
+    return read_record<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_vertex_colors()); });
 }
 PyObject* tm_has_triangle_normals(PyObject* self, PyObject*) {
-    return geom::read<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangle_normals()); });
+    return read_record<Mesh>(self, [](const TriangleMesh& m) { return PyBool_FromLong(m.has_triangle_normals()); });
 }
 
 // ---- modifiers ----
@@ -198,7 +168,7 @@ PyTypeObject* build_triangle_mesh_type() {
     d.basicsize = sizeof(PyTriangleMesh);
     d.slots = {
         {Py_tp_new, reinterpret_cast<void*>(tm_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(tm_dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(geom::dealloc_shared<Mesh>)},
         {Py_tp_repr, reinterpret_cast<void*>(tm_repr)},
         {Py_tp_methods, tm_methods},
         {Py_tp_getset, tm_getset},
@@ -210,6 +180,8 @@ PyTypeObject* build_triangle_mesh_type() {
 
 OMBRIX_TYPE_GETTER(triangle_mesh_type, build_triangle_mesh_type)
 
-PyObject* wrap_triangle_mesh(TriangleMesh&& mesh) { return alloc_mesh(triangle_mesh_type(), std::move(mesh)); }
+PyObject* wrap_triangle_mesh(TriangleMesh&& mesh) {
+    return geom::alloc_shared<PyTriangleMesh>(triangle_mesh_type(), std::move(mesh));
+}
 
 }  // namespace ombrix::py

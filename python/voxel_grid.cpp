@@ -28,8 +28,6 @@ using PyVoxelGrid = Obj<VoxelGrid>;
 PyVoxel* vx(PyObject* o) { return reinterpret_cast<PyVoxel*>(o); }
 PyVoxelGrid* vg(PyObject* o) { return reinterpret_cast<PyVoxelGrid*>(o); }
 
-PyObject* text(const std::string& s) { return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())); }
-
 PyObject* array_from_v3i(const Vec3i& v) {
     npy_intp dims[1] = {3};
     PyObject* arr = PyArray_SimpleNew(1, dims, NPY_INT32);
@@ -65,19 +63,16 @@ PyObject* voxel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* voxel_repr(PyObject* self) {
-    ReadBorrow b(vx(self)->flag);
-    if (!b) return nullptr;
-    const Voxel& v = vx(self)->value;
-    std::string s = "Voxel(grid_index=" + std::to_string(v.grid_index[0]) + " " + std::to_string(v.grid_index[1]) +
-                    " " + std::to_string(v.grid_index[2]) + ", color=" + format_g(v.color[0]) + " " +
-                    format_g(v.color[1]) + " " + format_g(v.color[2]) + ")";
-    return text(s);
+    return read_record<PyVoxel>(self, [](const Voxel& v) {
+        return str_from("Voxel(grid_index=" + std::to_string(v.grid_index[0]) + " " +
+                        std::to_string(v.grid_index[1]) + " " + std::to_string(v.grid_index[2]) +
+                        ", color=" + format_g(v.color[0]) + " " + format_g(v.color[1]) + " " +
+                        format_g(v.color[2]) + ")");
+    });
 }
 
 PyObject* voxel_get_grid_index(PyObject* self, void*) {
-    ReadBorrow b(vx(self)->flag);
-    if (!b) return nullptr;
-    return array_from_v3i(vx(self)->value.grid_index);
+    return read_record<PyVoxel>(self, [](const Voxel& v) { return array_from_v3i(v.grid_index); });
 }
 
 int voxel_set_grid_index(PyObject* self, PyObject* value, void*) {
@@ -133,13 +128,13 @@ PyObject* grid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* grid_repr(PyObject* self) {
-    ReadBorrow b(vg(self)->flag);
-    if (!b) return nullptr;
-    return text("VoxelGrid with " + std::to_string(vg(self)->value.voxels.len()) + " voxels.");
+    return read_record<PyVoxelGrid>(self, [](const VoxelGrid& g) {
+        return str_from("VoxelGrid with " + std::to_string(g.voxels.len()) + " voxels.");
+    });
 }
 
 PyObject* grid_get_voxel_size(PyObject* self, void*) {
-    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyFloat_FromDouble(g.voxel_size); });
+    return read_record<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyFloat_FromDouble(g.voxel_size); });
 }
 
 int grid_set_voxel_size(PyObject* self, PyObject* value, void*) {
@@ -159,21 +154,21 @@ PyGetSetDef grid_getset[] = {
 };
 
 PyObject* grid_is_empty(PyObject* self, PyObject*) {
-    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyBool_FromLong(g.voxels.is_empty()); });
+    return read_record<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyBool_FromLong(g.voxels.is_empty()); });
 }
 PyObject* grid_has_voxels(PyObject* self, PyObject*) {
-    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyBool_FromLong(!g.voxels.is_empty()); });
+    return read_record<PyVoxelGrid>(self, [](const VoxelGrid& g) { return PyBool_FromLong(!g.voxels.is_empty()); });
 }
 PyObject* grid_has_colors(PyObject* self, PyObject*) {
-    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid&) { Py_RETURN_TRUE; });
+    return read_record<PyVoxelGrid>(self, [](const VoxelGrid&) { Py_RETURN_TRUE; });
 }
 PyObject* grid_bounding_box(PyObject* self, PyObject*) {
-    return geom::read<PyVoxelGrid>(
+    return read_record<PyVoxelGrid>(
         self, [](const VoxelGrid& g) { return wrap_axis_aligned_bounding_box(g.axis_aligned_bounding_box()); });
 }
 
 PyObject* grid_get_voxels(PyObject* self, PyObject*) {
-    return geom::read<PyVoxelGrid>(self, [](const VoxelGrid& g) -> PyObject* {
+    return read_record<PyVoxelGrid>(self, [](const VoxelGrid& g) -> PyObject* {
         Ref list(PyList_New(static_cast<Py_ssize_t>(g.voxels.len())));
         if (!list) return nullptr;
         Py_ssize_t i = 0;

@@ -1,5 +1,6 @@
 // Geometric argument conversions and small-array results.
 #pragma once
+#include <string>
 #include <vector>
 
 #include "binding/common.h"
@@ -23,5 +24,10 @@ PyObject* array_from_m3(const Mat3& m);
 PyObject* array_from_m4(const Mat4& m);
 PyObject* array_from_doubles(const double* data, long n);
 PyObject* array2d_from_doubles(const double* data, long rows, long cols);
+
+// A new str from UTF-8 text (reprs and printed summaries).
+inline PyObject* str_from(const std::string& s) {
+    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+}
 
 }  // namespace ombrix::py

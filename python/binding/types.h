@@ -36,6 +36,16 @@ O* as(PyObject* o) {
     return reinterpret_cast<O*>(o);
 }
 
+// Returns fn(const record&), run under a read borrow of self (a write in
+// progress makes it fail with RuntimeError "Already mutably borrowed").
+template <class O, class F>
+PyObject* read_record(PyObject* self, F&& fn) {
+    O* o = as<O>(self);
+    ReadBorrow b(o->flag);
+    if (!b) return nullptr;
+    return fn(static_cast<const decltype(o->value)&>(o->value));
+}
+
 // Allocates an instance of `type` (a subclass is fine) holding T constructed from args.
 template <class O, class... A>
 PyObject* alloc_obj(PyTypeObject* type, A&&... args) {
