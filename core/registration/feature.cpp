@@ -58,7 +58,8 @@ inline void weigh_row(const double* row, double q, double* value, double* h) {
 #endif
 }
 
-// Neighbour lists of every point, kept between the passes.
+// Neighbour lists of every point, kept between the passes. 32-bit indices
+// suffice: the k-d tree refuses clouds whose indices do not fit them.
 struct Neighbours {
     std::vector<uint32_t> index;
     std::vector<double> dist2;
