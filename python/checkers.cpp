@@ -57,25 +57,18 @@ PyObject* checker_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* get_threshold(PyObject* self, void*) {
-    Checker* c = reinterpret_cast<Checker*>(self);
-    ReadBorrow b(c->flag);
-    if (!b) return nullptr;
-    return PyFloat_FromDouble(c->value.threshold);
+    return read_record<Checker>(self, [](const CorrespondenceChecker& c) { return PyFloat_FromDouble(c.threshold); });
 }
 
 PyObject* get_require_alignment(PyObject* self, void*) {
-    Checker* c = reinterpret_cast<Checker*>(self);
-    ReadBorrow b(c->flag);
-    if (!b) return nullptr;
-    return PyBool_FromLong(c->value.kind == CorrespondenceCheckerKind::Distance);
+    return read_record<Checker>(self, [](const CorrespondenceChecker& c) {
+        return PyBool_FromLong(c.kind == CorrespondenceCheckerKind::Distance);
+    });
 }
 
-PyObject* checker_repr(PyObject* self) {
-    Checker* c = reinterpret_cast<Checker*>(self);
-    ReadBorrow b(c->flag);
-    if (!b) return nullptr;
+std::string checker_text(const CorrespondenceChecker& c) {
     const char* prefix;
-    switch (c->value.kind) {
+    switch (c.kind) {
         case CorrespondenceCheckerKind::EdgeLength:
             prefix = "CorrespondenceCheckerBasedOnEdgeLength with similarity_threshold=";
             break;
@@ -86,15 +79,18 @@ PyObject* checker_repr(PyObject* self) {
             prefix = "CorrespondenceCheckerBasedOnNormal with normal_threshold=";
             break;
     }
-    std::string text = prefix + fixed_text(c->value.threshold, 6);
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return prefix + fixed_text(c.threshold, 6);
 }
 
+PyObject* checker_repr(PyObject* self) {
+    return read_record<Checker>(self, [](const CorrespondenceChecker& c) { return str_from(checker_text(c)); });
+}
+
+// A new object of self's own class with the same kind and threshold.
 PyObject* checker_copy_value(PyObject* self) {
-    Checker* c = reinterpret_cast<Checker*>(self);
-    ReadBorrow b(c->flag);
-    if (!b) return nullptr;
-    return new_checker(Py_TYPE(self), c->value.kind, c->value.threshold);
+    PyTypeObject* type = Py_TYPE(self);
+    return read_record<Checker>(
+        self, [type](const CorrespondenceChecker& c) { return new_checker(type, c.kind, c.threshold); });
 }
 
 PyObject* checker_copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {

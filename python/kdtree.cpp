@@ -24,15 +24,11 @@ using Kind = KdTreeSearchParam::Kind;
 using PyParam = PyKDTreeSearchParam;
 using PyFlann = PyKDTreeFlann;
 
-PyObject* text(const std::string& s) { return PyUnicode_FromStringAndSize(s.data(), Py_ssize_t(s.size())); }
-
 // ------------------------------------------------------------ search parameters
 
 PyObject* param_get_search_type(PyObject* self, PyObject*) {
-    PyParam* o = as<PyParam>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return PyLong_FromLong(static_cast<long>(o->value.kind));
+    return read_record<PyParam>(self,
+                                [](const KdTreeSearchParam& p) { return PyLong_FromLong(static_cast<long>(p.kind)); });
 }
 
 PyObject* knn_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -64,32 +60,26 @@ PyObject* hybrid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* knn_repr(PyObject* self) {
-    PyParam* o = as<PyParam>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return text("KDTreeSearchParamKNN(knn=" + std::to_string(o->value.knn) + ")");
+    return read_record<PyParam>(self, [](const KdTreeSearchParam& p) {
+        return str_from("KDTreeSearchParamKNN(knn=" + std::to_string(p.knn) + ")");
+    });
 }
 
 PyObject* radius_repr(PyObject* self) {
-    PyParam* o = as<PyParam>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return text("KDTreeSearchParamRadius(radius=" + shortest_text(o->value.radius) + ")");
+    return read_record<PyParam>(self, [](const KdTreeSearchParam& p) {
+        return str_from("KDTreeSearchParamRadius(radius=" + shortest_text(p.radius) + ")");
+    });
 }
 
 PyObject* hybrid_repr(PyObject* self) {
-    PyParam* o = as<PyParam>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return text("KDTreeSearchParamHybrid(radius=" + shortest_text(o->value.radius) +
-                ", max_nn=" + std::to_string(o->value.max_nn) + ")");
+    return read_record<PyParam>(self, [](const KdTreeSearchParam& p) {
+        return str_from("KDTreeSearchParamHybrid(radius=" + shortest_text(p.radius) +
+                        ", max_nn=" + std::to_string(p.max_nn) + ")");
+    });
 }
 
 PyObject* get_knn(PyObject* self, void*) {
-    PyParam* o = as<PyParam>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return PyLong_FromLong(o->value.knn);
+    return read_record<PyParam>(self, [](const KdTreeSearchParam& p) { return PyLong_FromLong(p.knn); });
 }
 
 int set_knn(PyObject* self, PyObject* value, void*) {
@@ -104,10 +94,7 @@ int set_knn(PyObject* self, PyObject* value, void*) {
 }
 
 PyObject* get_radius(PyObject* self, void*) {
-    PyParam* o = as<PyParam>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return PyFloat_FromDouble(o->value.radius);
+    return read_record<PyParam>(self, [](const KdTreeSearchParam& p) { return PyFloat_FromDouble(p.radius); });
 }
 
 int set_radius(PyObject* self, PyObject* value, void*) {
@@ -122,10 +109,7 @@ int set_radius(PyObject* self, PyObject* value, void*) {
 }
 
 PyObject* get_max_nn(PyObject* self, void*) {
-    PyParam* o = as<PyParam>(self);
-    ReadBorrow b(o->flag);
-    if (!b) return nullptr;
-    return PyLong_FromLong(o->value.max_nn);
+    return read_record<PyParam>(self, [](const KdTreeSearchParam& p) { return PyLong_FromLong(p.max_nn); });
 }
 
 PyMethodDef param_methods[] = {

@@ -21,22 +21,21 @@ bool level_from(PyObject* o, int32_t* out) {
         *out = reinterpret_cast<EnumObj*>(o)->value;
         return true;
     }
-    if (PyFloat_Check(o) || !PyIndex_Check(o)) {
-        PyErr_Format(PyExc_TypeError, "'%s' object cannot be interpreted as an integer", Py_TYPE(o)->tp_name);
-        return false;
+    long long v;
+    switch (read_integer(o, INT32_MIN, INT32_MAX, &v)) {
+        case IntegerRead::kOk:
+            *out = static_cast<int32_t>(v);
+            return true;
+        case IntegerRead::kNotInteger:
+            PyErr_Format(PyExc_TypeError, "'%s' object cannot be interpreted as an integer", Py_TYPE(o)->tp_name);
+            return false;
+        case IntegerRead::kOutOfRange:
+            PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+            return false;
+        case IntegerRead::kError:
+            break;
     }
-    PyObject* idx = PyNumber_Index(o);
-    if (!idx) return false;
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(idx, &overflow);
-    Py_DECREF(idx);
-    if (v == -1 && PyErr_Occurred()) return false;
-    if (overflow || v < INT32_MIN || v > INT32_MAX) {
-        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-        return false;
-    }
-    *out = static_cast<int32_t>(v);
-    return true;
+    return false;
 }
 
 PyObject* set_verbosity_level(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {

@@ -115,26 +115,36 @@ bool to_double(PyObject* o, const char* param, double* out) {
     return true;
 }
 
-namespace {
-
-// Index-protocol integer in [lo, hi]; floats are refused.
-bool to_integer(PyObject* o, const char* param, long long lo, long long hi, long long* out) {
-    if (PyFloat_Check(o) || !PyIndex_Check(o)) {
-        raise_arg_type(param, "int", o);
-        return false;
-    }
+IntegerRead read_integer(PyObject* o, long long lo, long long hi, long long* out) {
+    if (PyFloat_Check(o) || !PyIndex_Check(o)) return IntegerRead::kNotInteger;
     PyObject* idx = PyNumber_Index(o);
-    if (!idx) return false;
+    if (!idx) return IntegerRead::kError;
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(idx, &overflow);
     Py_DECREF(idx);
-    if (v == -1 && PyErr_Occurred()) return false;
-    if (overflow || v < lo || v > hi) {
-        PyErr_Format(PyExc_OverflowError, "argument '%s': integer out of range", param);
-        return false;
-    }
+    if (v == -1 && PyErr_Occurred()) return IntegerRead::kError;
+    if (overflow || v < lo || v > hi) return IntegerRead::kOutOfRange;
     *out = v;
-    return true;
+    return IntegerRead::kOk;
+}
+
+namespace {
+
+// read_integer with the converters' errors, which name the parameter.
+bool to_integer(PyObject* o, const char* param, long long lo, long long hi, long long* out) {
+    switch (read_integer(o, lo, hi, out)) {
+        case IntegerRead::kOk:
+            return true;
+        case IntegerRead::kNotInteger:
+            raise_arg_type(param, "int", o);
+            return false;
+        case IntegerRead::kOutOfRange:
+            PyErr_Format(PyExc_OverflowError, "argument '%s': integer out of range", param);
+            return false;
+        case IntegerRead::kError:
+            break;
+    }
+    return false;
 }
 
 }  // namespace

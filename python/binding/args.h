@@ -38,6 +38,12 @@ bool to_string(PyObject* o, const char* param, std::string* out);  // str only
 // Instance of `type` (subclasses count); otherwise TypeError naming the parameter.
 bool check_instance(PyObject* o, PyTypeObject* type, const char* param);
 
+// The integer reading under the integer converters, for callers that word
+// their own errors: an index-protocol integer (floats refused) in [lo, hi].
+// Only kError leaves an exception set (one raised by the object itself).
+enum class IntegerRead { kOk, kNotInteger, kOutOfRange, kError };
+IntegerRead read_integer(PyObject* o, long long lo, long long hi, long long* out);
+
 // Raises the standard TypeError for a parameter of the wrong kind.
 void raise_arg_type(const char* param, const char* expected, PyObject* got);
 
