@@ -11,18 +11,17 @@
 #include <new>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "binding/args.h"
 #include "binding/convert.h"
 #include "binding/errors.h"
 #include "binding/types.h"
-#include "shared_buffers.h"
 #include "bounding_box.h"
 #include "core/geometry/geometry3d.h"
 #include "core/linalg.h"
 #include "core/result.h"
 #include "enums.h"
+#include "shared_buffers.h"
 #include "vectors.h"
 
 namespace ombrix::py::geom {
