@@ -13,11 +13,28 @@ if not os.environ.get("OMBRIX_NO_SRC") and list((SRC / "ombrix" / "cpu").glob("p
     sys.path.insert(0, str(SRC))
 
 
+USING_DEV_BUILD = str(SRC) in sys.path
+TESTS = Path(__file__).resolve().parent
+
+
+def subprocess_env(*extra_paths):
+    """Environment for a child interpreter that imports the same ombrix as this one.
+
+    The source tree goes on its path only when it holds a developer build: without
+    the extension, src/ombrix/cpu/pybind/ (the stubs) would be taken for the module.
+    """
+    e = dict(os.environ)
+    paths = [str(p) for p in extra_paths] + ([str(SRC)] if USING_DEV_BUILD else [])
+    if e.get("PYTHONPATH"):
+        paths.append(e["PYTHONPATH"])
+    if paths:
+        e["PYTHONPATH"] = os.pathsep.join(paths)
+    return e
+
+
 def run_python(code, threads=None, env=None):
     """Runs `code` in a fresh interpreter (optionally with OMBRIX_NUM_THREADS) and returns its stdout bytes."""
-    e = dict(os.environ)
-    if str(SRC) in sys.path:
-        e["PYTHONPATH"] = str(SRC) + os.pathsep + e.get("PYTHONPATH", "")
+    e = subprocess_env()
     if threads is not None:
         e["OMBRIX_NUM_THREADS"] = str(threads)
     if env:

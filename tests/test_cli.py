@@ -7,12 +7,11 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import SRC
+from conftest import subprocess_env
 
 
 def ombrix(*args, cwd=None):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = str(SRC) + os.pathsep + env.get("PYTHONPATH", "")
+    env = subprocess_env()
     return subprocess.run([sys.executable, "-m", "ombrix", *args], capture_output=True, text=True, env=env,
                           cwd=cwd, timeout=600)
 

@@ -88,12 +88,10 @@ def test_failed_seed_leaves_engine_unchanged():
 def test_unseeded_engine_is_seeded_lazily():
     from conftest import run_python
 
-    import os
-
-    from conftest import SRC
+    from conftest import TESTS, subprocess_env
 
     code = "from ransac_probe import probe; import sys; sys.stdout.buffer.write(probe())"
-    env = {"PYTHONPATH": os.pathsep.join([os.path.dirname(__file__), str(SRC), os.environ.get("PYTHONPATH", "")])}
+    env = {"PYTHONPATH": subprocess_env(TESTS)["PYTHONPATH"]}
     a, b = run_python(code, env=env), run_python(code, env=env)
     # Two fresh processes draw from different entropy seeds (equal only with negligible probability).
     assert len(a) == 128 and a != b

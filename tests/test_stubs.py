@@ -1,30 +1,38 @@
 """The shipped type stubs agree with the runtime module (mypy's stubtest)."""
-import os
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
+from conftest import SRC, subprocess_env
+
 pytest.importorskip("mypy")
 
 
-def test_stubs_match_runtime():
+def package_root():
     import ombrix
 
-    root = Path(ombrix.__file__).resolve().parents[1]  # the directory holding the ombrix package
+    return Path(ombrix.__file__).resolve().parents[1]  # the directory holding the ombrix package
+
+
+def mypy_env():
+    # An installed package is found through site-packages (it ships py.typed);
+    # a developer tree is named explicitly.
+    root = package_root()
+    return subprocess_env() | ({"MYPYPATH": str(root)} if root == SRC else {})
+
+
+def test_stubs_match_runtime(tmp_path):
+    root = package_root()
     assert (root / "ombrix" / "py.typed").exists()
     assert (root / "ombrix" / "cpu" / "pybind" / "geometry.pyi").exists()
-    env = dict(os.environ, PYTHONPATH=str(root))
-    proc = subprocess.run([sys.executable, "-m", "mypy.stubtest", "ombrix.cpu.pybind"], cwd=root, env=env,
-                          capture_output=True, text=True, timeout=600)
+    proc = subprocess.run([sys.executable, "-m", "mypy.stubtest", "ombrix.cpu.pybind"], cwd=tmp_path,
+                          env=mypy_env(), capture_output=True, text=True, timeout=600)
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
 def test_stubs_type_check_a_typical_script(tmp_path):
-    import ombrix
-
-    root = Path(ombrix.__file__).resolve().parents[1]
     script = tmp_path / "use.py"
     script.write_text(
         "import numpy as np\n"
@@ -39,9 +47,8 @@ def test_stubs_type_check_a_typical_script(tmp_path):
         "f: float = res.fitness\n"
         "bad: str = pcd.has_points()\n"
     )
-    env = dict(os.environ, MYPYPATH=str(root))
     proc = subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir=/dev/null",
-                           str(script)], cwd=tmp_path, env=env, capture_output=True, text=True, timeout=600)
+                           str(script)], cwd=tmp_path, env=mypy_env(), capture_output=True, text=True, timeout=600)
     out = proc.stdout
     # Exactly the one deliberate error: a bool assigned to a str.
     assert "use.py:11: error" in out and out.count(": error:") == 1, out
