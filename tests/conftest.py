@@ -3,6 +3,7 @@ import subprocess
 import sys
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -43,6 +44,26 @@ def run_python(code, threads=None, env=None):
     if out.returncode != 0:
         raise AssertionError(out.stderr.decode())
     return out.stdout
+
+
+def cloud(points, normals=None, colors=None):
+    """A PointCloud from (n, 3)-shaped data (any nesting that reshapes to rows of three)."""
+    from ombrix.cpu.pybind import geometry
+
+    pc = geometry.PointCloud()
+    pc.points = np.asarray(points, dtype=np.float64).reshape(-1, 3)
+    if normals is not None:
+        pc.normals = np.asarray(normals, dtype=np.float64).reshape(-1, 3)
+    if colors is not None:
+        pc.colors = np.asarray(colors, dtype=np.float64).reshape(-1, 3)
+    return pc
+
+
+def pairs(p):
+    """A Vector2iVector of (source, target) index pairs."""
+    from ombrix.cpu.pybind import utility
+
+    return utility.Vector2iVector(np.asarray(p, dtype=np.int32).reshape(-1, 2))
 
 
 @pytest.fixture

@@ -8,22 +8,11 @@ import pytest
 from ombrix.cpu.pybind import geometry as g
 from ombrix.cpu.pybind import utility as u
 from ombrix.cpu.pybind.pipelines import registration as reg
+from conftest import cloud, pairs
 
 EDGE = reg.CorrespondenceCheckerBasedOnEdgeLength
 DIST = reg.CorrespondenceCheckerBasedOnDistance
 NORMAL = reg.CorrespondenceCheckerBasedOnNormal
-
-
-def cloud(points, normals=None):
-    pc = g.PointCloud()
-    pc.points = u.Vector3dVector(np.asarray(points, dtype=np.float64).reshape(-1, 3))
-    if normals is not None:
-        pc.normals = u.Vector3dVector(np.asarray(normals, dtype=np.float64).reshape(-1, 3))
-    return pc
-
-
-def pairs(p):
-    return u.Vector2iVector(np.asarray(p, dtype=np.int32).reshape(-1, 2))
 
 
 def translation(x, y, z):

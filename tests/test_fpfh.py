@@ -5,19 +5,11 @@ import math
 import numpy as np
 import pytest
 
-from conftest import run_python
+from conftest import run_python, cloud
 from ombrix.cpu.pybind import geometry, utility
 from ombrix.cpu.pybind.pipelines import registration as reg
 
 PI = math.pi
-
-
-def cloud(points, normals=None):
-    pc = geometry.PointCloud()
-    pc.points = utility.Vector3dVector(np.asarray(points, dtype=np.float64).reshape(-1, 3))
-    if normals is not None:
-        pc.normals = utility.Vector3dVector(np.asarray(normals, dtype=np.float64).reshape(-1, 3))
-    return pc
 
 
 def random_cloud(n, seed=3):

@@ -7,18 +7,10 @@ import threading
 import numpy as np
 import pytest
 
-from conftest import run_python
+from conftest import run_python, cloud
 from ombrix.cpu.pybind import geometry as g
 from ombrix.cpu.pybind import utility as u
 from ombrix.cpu.pybind.pipelines import registration as reg
-
-
-def cloud(points, normals=None):
-    pc = g.PointCloud()
-    pc.points = u.Vector3dVector(np.asarray(points, dtype=np.float64).reshape(-1, 3))
-    if normals is not None:
-        pc.normals = u.Vector3dVector(np.asarray(normals, dtype=np.float64).reshape(-1, 3))
-    return pc
 
 
 def rigid(a, b, c, t):

@@ -10,21 +10,11 @@ import time
 import numpy as np
 import pytest
 
-from conftest import ROOT, run_python
+from conftest import ROOT, run_python, cloud
 from ombrix.cpu.pybind import geometry, io
 
 PointCloud = geometry.PointCloud
 TriangleMesh = geometry.TriangleMesh
-
-
-def cloud(points, normals=None, colors=None):
-    c = PointCloud()
-    c.points = np.asarray(points, dtype=np.float64).reshape(-1, 3)
-    if normals is not None:
-        c.normals = np.asarray(normals, dtype=np.float64).reshape(-1, 3)
-    if colors is not None:
-        c.colors = np.asarray(colors, dtype=np.float64).reshape(-1, 3)
-    return c
 
 
 def arr(view):

@@ -8,17 +8,9 @@ import time
 import numpy as np
 import pytest
 
-from conftest import run_python
+from conftest import run_python, cloud
 
 g = pytest.importorskip("ombrix.cpu.pybind").geometry
-
-
-def cloud(points, normals=None):
-    p = g.PointCloud()
-    p.points = np.asarray(points, dtype=np.float64).reshape(-1, 3)
-    if normals is not None:
-        p.normals = np.asarray(normals, dtype=np.float64).reshape(-1, 3)
-    return p
 
 
 def normals_of(p):

@@ -7,20 +7,11 @@ import pytest
 
 from ombrix.cpu.pybind import geometry
 from prime_map_model import PrimeMap, floor_index
+from conftest import cloud
 
 NAN = float("nan")
 POSITIVE = "[VoxelDownSample] voxel_size must be positive."
 TOO_SMALL = "[VoxelDownSample] voxel_size is too small relative to the cloud extent."
-
-
-def cloud(points, normals=None, colors=None):
-    p = geometry.PointCloud()
-    p.points = np.asarray(points, dtype=np.float64).reshape(-1, 3)
-    if normals is not None:
-        p.normals = np.asarray(normals, dtype=np.float64).reshape(-1, 3)
-    if colors is not None:
-        p.colors = np.asarray(colors, dtype=np.float64).reshape(-1, 3)
-    return p
 
 
 def arr(v):

@@ -7,17 +7,12 @@ import pytest
 
 from ombrix.cpu.pybind import geometry
 from prime_map_model import PrimeMap, floor_index
+from conftest import cloud
 
 VG = geometry.VoxelGrid
 Voxel = geometry.Voxel
 NAN = float("nan")
 TOO_SMALL = "voxel_size is potentially too small for the given bounds, may lead to integer overflow in indices."
-
-
-def cloud(points):
-    p = geometry.PointCloud()
-    p.points = np.asarray(points, dtype=np.float64).reshape(-1, 3)
-    return p
 
 
 def indices(grid):
