@@ -4,14 +4,12 @@ Run against a release build:  python bench/bench_icp.py [sizes...]
 Prints, per size and method: median seconds over several runs, and source points matched per second
 (size x 31 matchings / time).
 """
-import statistics
-import sys
-import time
+import os
 
 import numpy as np
 
-from ombrix.cpu.pybind import geometry as g
-from ombrix.cpu.pybind import utility as u
+from _common import argv_sizes, cloud, median_time  # before ombrix: selects a developer build
+
 from ombrix.cpu.pybind.pipelines import registration as reg
 
 
@@ -33,30 +31,21 @@ def make_clouds(n):
     r = np.array([[1, -c, b], [c, 1, -a], [-b, a, 1]])
     uu, _, vt = np.linalg.svd(r)
     src = src @ (uu @ vt).T + [0.02, -0.01, 0.015]
-    s, t = g.PointCloud(), g.PointCloud()
-    s.points = u.Vector3dVector(src)
-    t.points = u.Vector3dVector(tgt)
-    t.normals = u.Vector3dVector(nrm)
-    return s, t
+    return cloud(src), cloud(tgt, nrm)
 
 
 def main():
-    sizes = [int(float(x)) for x in sys.argv[1:]] or [10_000, 100_000, 1_000_000]
+    sizes = argv_sizes([10_000, 100_000, 1_000_000])
     crit = reg.ICPConvergenceCriteria(relative_fitness=0.0, relative_rmse=0.0, max_iteration=30)  # all 30 run
     methods = [("point-to-point", reg.TransformationEstimationPointToPoint()),
                ("point-to-plane", reg.TransformationEstimationPointToPlane())]
-    print(f"threads: {__import__('os').environ.get('OMBRIX_NUM_THREADS', 'all')}")
+    print(f"threads: {os.environ.get('OMBRIX_NUM_THREADS', 'all')}")
     print(f"{'points':>10} {'method':>15} {'median s':>10} {'Mpts/s':>8} {'fitness':>8}")
     for n in sizes:
         src, tgt = make_clouds(n)
         runs = 5 if n <= 100_000 else 3
         for name, m in methods:
-            times = []
-            for _ in range(runs):
-                t0 = time.perf_counter()
-                r = reg.registration_icp(src, tgt, 0.1, None, m, crit)
-                times.append(time.perf_counter() - t0)
-            med = statistics.median(times)
+            med, r = median_time(lambda: reg.registration_icp(src, tgt, 0.1, None, m, crit), runs, keep=True)
             print(f"{n:>10} {name:>15} {med:>10.4f} {n * 31 / med / 1e6:>8.2f} {r.fitness:>8.4f}")
 
 

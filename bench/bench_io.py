@@ -8,52 +8,34 @@ reads come from the page cache: binary PLY reading is bounded by memory traffic,
 text formats by number parsing and formatting.
 """
 import os
-import statistics
-import sys
 import tempfile
-import time
-from pathlib import Path
 
 import numpy as np
 
-src = Path(__file__).resolve().parents[1] / "src"
-if list((src / "ombrix" / "cpu").glob("pybind*.so")):
-    sys.path.insert(0, str(src))
+from _common import argv_sizes, cloud, median_time  # before ombrix: selects a developer build
 
-from ombrix.cpu.pybind import geometry, io  # noqa: E402
+from ombrix.cpu.pybind import io
 
 FORMATS = [("ply binary", ".ply", False), ("ply ascii", ".ply", True), ("xyz", ".xyz", False)]
 
 
-def median_time(fn, runs):
-    times = []
-    for _ in range(runs):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times)
-
-
 def make_cloud(n):
     rng = np.random.default_rng(0)
-    c = geometry.PointCloud()
-    c.points = rng.normal(scale=10.0, size=(n, 3))
+    pts = rng.normal(scale=10.0, size=(n, 3))
     nrm = rng.normal(size=(n, 3))
-    c.normals = nrm / np.linalg.norm(nrm, axis=1, keepdims=True)
-    c.colors = rng.uniform(size=(n, 3))
-    return c
+    return cloud(pts, nrm / np.linalg.norm(nrm, axis=1, keepdims=True), rng.uniform(size=(n, 3)))
 
 
 def main():
-    sizes = [int(float(x)) for x in sys.argv[1:]] or [100_000, 1_000_000]
+    sizes = argv_sizes([100_000, 1_000_000])
     print(f"{'format':>11} {'points':>9} {'file MB':>8} {'write s':>8} {'write MB/s':>10} {'read s':>8} {'read MB/s':>9}")
     with tempfile.TemporaryDirectory() as d:
         for n in sizes:
-            cloud = make_cloud(n)
+            pc = make_cloud(n)
             runs = 5 if n <= 200_000 else 3
             for name, ext, ascii in FORMATS:
                 path = os.path.join(d, "bench" + ext)
-                tw = median_time(lambda: io.write_point_cloud(path, cloud, write_ascii=ascii), runs)
+                tw = median_time(lambda: io.write_point_cloud(path, pc, write_ascii=ascii), runs)
                 mb = os.path.getsize(path) / 1e6
                 tr = median_time(lambda: io.read_point_cloud(path), runs)
                 assert len(io.read_point_cloud(path).points) == n

@@ -5,36 +5,15 @@ Prints size, median seconds over several runs, and throughput. Queries are
 issued one Python call each, so the figures include the binding overhead
 (measured on its own at the end).
 """
-import statistics
 import sys
-import time
-from pathlib import Path
 
 import numpy as np
 
-src = Path(__file__).resolve().parents[1] / "src"
-if list((src / "ombrix" / "cpu").glob("pybind*.so")):
-    sys.path.insert(0, str(src))
+from _common import cloud, median_time  # before ombrix: selects a developer build
 
-from ombrix.cpu.pybind import geometry  # noqa: E402
+from ombrix.cpu.pybind import geometry
 
 QUICK = "--quick" in sys.argv
-
-
-def median_time(fn, runs, inner=1):
-    times = []
-    for _ in range(runs):
-        t0 = time.perf_counter()
-        for _ in range(inner):
-            fn()
-        times.append((time.perf_counter() - t0) / inner)
-    return statistics.median(times)
-
-
-def cloud(points):
-    pc = geometry.PointCloud()
-    pc.points = points
-    return pc
 
 
 def query_rate(fn, queries, runs=3):

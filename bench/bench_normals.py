@@ -10,18 +10,12 @@ repeats and points per second. Run against a release build.
 
 import argparse
 import os
-import statistics
-import sys
-import time
-from pathlib import Path
 
 import numpy as np
 
-ROOT = Path(__file__).resolve().parents[1]
-if list((ROOT / "src" / "ombrix" / "cpu").glob("pybind*.so")):
-    sys.path.insert(0, str(ROOT / "src"))
+from _common import cloud, median_time  # before ombrix: selects a developer build
 
-from ombrix.cpu.pybind import geometry as g  # noqa: E402
+from ombrix.cpu.pybind import geometry as g
 
 
 def torus(n, seed=0):
@@ -31,15 +25,6 @@ def torus(n, seed=0):
     big, small = 1.0, 0.35
     r = small + rng.normal(0, 0.002, n)
     return np.column_stack([(big + r * np.cos(v)) * np.cos(u), (big + r * np.cos(v)) * np.sin(u), r * np.sin(v)])
-
-
-def timed(fn, repeat):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times)
 
 
 def main():
@@ -57,27 +42,23 @@ def main():
         # Neighbourhood radius scaled so the hybrid search sees ~30 points.
         area = 4 * np.pi * np.pi * 1.0 * 0.35
         radius = float(np.sqrt(30 * area / (np.pi * n)))
-        p = g.PointCloud()
-        p.points = pts
+        p = cloud(pts)
         cases = [
             ("estimate_normals KNN(30)", lambda: p.estimate_normals(g.KDTreeSearchParamKNN(30))),
             ("estimate_normals KNN(30), iterative", lambda: p.estimate_normals(g.KDTreeSearchParamKNN(30), False)),
             (f"estimate_normals Hybrid({radius:.4f}, 30)", lambda: p.estimate_normals(g.KDTreeSearchParamHybrid(radius, 30))),
         ]
         for name, fn in cases:
-            t = timed(fn, args.repeat)
+            t = median_time(fn, args.repeat)
             print(f"{n:>9}  {name:<44} {t:>9.3f} {n / t:>12.0f}", flush=True)
         if n <= args.orient_max:
             base = np.asarray(p.normals).copy()
             flips = np.random.default_rng(1).choice([-1.0, 1.0], size=(n, 1))
 
-            def orient():
+            def scramble():
                 p.normals = base * flips
-                t0 = time.perf_counter()
-                p.orient_normals_consistent_tangent_plane(10)
-                return time.perf_counter() - t0
 
-            t = statistics.median(orient() for _ in range(args.repeat))
+            t = median_time(lambda: p.orient_normals_consistent_tangent_plane(10), args.repeat, setup=scramble)
             print(f"{n:>9}  {'orient_normals_consistent_tangent_plane(10)':<44} {t:>9.3f} {n / t:>12.0f}", flush=True)
 
 

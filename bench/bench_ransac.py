@@ -6,28 +6,14 @@ surface (a sphere with bumps) at a spacing of about one voxel, with exact normal
 and at most 100 neighbours, as a typical global-registration pipeline does after voxel down-sampling.
 """
 import os
-import statistics
-import sys
 import time
-from pathlib import Path
 
 import numpy as np
 
-src = Path(__file__).resolve().parents[1] / "src"
-if list((src / "ombrix" / "cpu").glob("pybind*.so")):
-    sys.path.insert(0, str(src))
+from _common import cloud, median_time  # before ombrix: selects a developer build
 
-from ombrix.cpu.pybind import geometry, utility  # noqa: E402
-from ombrix.cpu.pybind.pipelines import registration as reg  # noqa: E402
-
-
-def median_time(fn, runs):
-    times, out = [], None
-    for _ in range(runs):
-        t0 = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times), out
+from ombrix.cpu.pybind import geometry, utility
+from ombrix.cpu.pybind.pipelines import registration as reg
 
 
 def bumpy_sphere(n, seed, shape_seed=0, detail=None):
@@ -82,13 +68,6 @@ def bumpy_sphere(n, seed, shape_seed=0, detail=None):
     return pts, nrm, np.sqrt(area / n)
 
 
-def cloud(pts, nrm):
-    pc = geometry.PointCloud()
-    pc.points = utility.Vector3dVector(np.ascontiguousarray(pts))
-    pc.normals = utility.Vector3dVector(np.ascontiguousarray(nrm))
-    return pc
-
-
 def motion():
     R = np.asarray(geometry.get_rotation_matrix_from_xyz(np.array([0.4, -0.3, 0.8])))
     return R, np.array([0.3, 0.1, -0.2])
@@ -104,7 +83,7 @@ def main():
         pc = cloud(pts, nrm)
         param = geometry.KDTreeSearchParamHybrid(5 * voxel, 100)
         runs = 5 if n <= 25_000 else 3
-        sec, feat = median_time(lambda: reg.compute_fpfh_feature(pc, param), runs)
+        sec, feat = median_time(lambda: reg.compute_fpfh_feature(pc, param), runs, keep=True)
         print(f"  n={n:>7,}  {sec:7.3f} s  {n / sec / 1e6:6.3f} Mpoints/s")
 
         # A second, partial scan for RANSAC: 80 % of the points, moved, with noise of a tenth of the spacing.
@@ -117,7 +96,7 @@ def main():
             pc3 = cloud(*bumpy_sphere(n, 2)[:2])  # same object, other samples
             c0 = time.process_time()
             pair_sec, _ = median_time(lambda: (reg.compute_fpfh_feature(pc, param),
-                                               reg.compute_fpfh_feature(pc3, param)), 5)
+                                               reg.compute_fpfh_feature(pc3, param)), 5, keep=True)
             cpu = (time.process_time() - c0) / 5
             print(f"  two clouds of 21,600 points: {pair_sec:7.3f} s  (process CPU time {cpu:.3f} s)")
 
@@ -128,7 +107,7 @@ def main():
                 utility.random.seed(1)
                 return reg.registration_ransac_based_on_feature_matching(
                     pc, pc2, feat, feat2, mutual, d, None, 3, checkers, reg.RANSACConvergenceCriteria(100000, 0.999))
-            sec, res = median_time(run, 3)
+            sec, res = median_time(run, 3, keep=True)
             T = np.asarray(res.transformation)
             err = np.degrees(np.arccos(np.clip((np.trace(R.T @ T[:3, :3]) - 1) / 2, -1, 1)))
             print(f"    RANSAC (mutual_filter={mutual!s:5}) {sec:7.3f} s  fitness {res.fitness:.3f}  "

@@ -3,35 +3,17 @@
 Run against a release build (scripts/dev-build.sh): python bench/bench_vectors.py
 Prints size, median seconds over several runs, and throughput.
 """
-import statistics
-import sys
-import time
-from pathlib import Path
-
 import numpy as np
 
-src = Path(__file__).resolve().parents[1] / "src"
-if list((src / "ombrix" / "cpu").glob("pybind*.so")):
-    sys.path.insert(0, str(src))
+from _common import cloud, median_time  # before ombrix: selects a developer build
 
-from ombrix.cpu.pybind import geometry, utility  # noqa: E402
-
-
-def median_time(fn, runs, inner=1):
-    times = []
-    for _ in range(runs):
-        t0 = time.perf_counter()
-        for _ in range(inner):
-            fn()
-        times.append((time.perf_counter() - t0) / inner)
-    return statistics.median(times)
+from ombrix.cpu.pybind import geometry, utility
 
 
 def bench_asarray():
     print("numpy.asarray(pcd.points): cost must not depend on the point count")
     for n in (10**3, 10**6):
-        p = geometry.PointCloud()
-        p.points = np.random.default_rng(0).random((n, 3))
+        p = cloud(np.random.default_rng(0).random((n, 3)))
         t = median_time(lambda: np.asarray(p.points), runs=7, inner=2000)
         print(f"  n={n:>9,}  {t * 1e6:8.2f} us per call")
 
@@ -40,8 +22,7 @@ def bench_assign():
     print("pcd.points = contiguous (n, 3) float64 array (one block copy into the kept buffer)")
     for n in (10**5, 10**6, 10**7):
         a = np.random.default_rng(1).random((n, 3))
-        p = geometry.PointCloud()
-        p.points = a  # first assignment sizes the buffer
+        p = cloud(a)  # the first assignment sizes the buffer
         runs = 7 if n < 10**7 else 5
 
         def assign():
