@@ -80,9 +80,18 @@ def test_info_and_downsample(tmp_path):
 
 
 def test_demo_recovers_the_motion(tmp_path):
-    proc = ombrix("demo", "--points", "20000", "--json", "--output", str(tmp_path / "out"), cwd=tmp_path)
+    png = tmp_path / "snap.png"
+    proc = ombrix("demo", "--points", "20000", "--json", "--output", str(tmp_path / "out"), "--snapshot", str(png),
+                  cwd=tmp_path)
     assert proc.returncode == 0, proc.stderr
     rep = json.loads(proc.stdout)
+    # The picture is optional: rendered with matplotlib, or a clear note that it is missing.
+    try:
+        import matplotlib  # noqa: F401
+
+        assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" and rep["snapshot"] == f"snapshot written to {png}"
+    except ImportError:
+        assert not png.exists() and "matplotlib is not installed" in rep["snapshot"]
     assert rep["rotation_error_degrees"] < 1.0 and rep["translation_error"] < 0.02
     assert [s["name"] for s in rep["steps"]] == ["voxel down-sampling", "normal estimation", "FPFH features",
                                                  "RANSAC on feature matches", "point-to-plane ICP"]
