@@ -341,13 +341,13 @@ PyTypeObject* build_vec_type(const char* dotted, const char* doc) {
         {0, nullptr},
     };
     // As make_type, plus garbage-collection support (final, constructible).
-    PyType_Spec spec;
-    spec.name = dotted;
-    spec.basicsize = static_cast<int>(sizeof(PyVec<E>));
-    spec.itemsize = 0;
-    spec.flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-    spec.slots = slots;
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    PyType_Spec type_spec{};
+    type_spec.name = dotted;
+    type_spec.basicsize = static_cast<int>(sizeof(PyVec<E>));
+    type_spec.itemsize = 0;
+    type_spec.flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+    type_spec.slots = slots;
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 
 PyTypeObject* build_vector3d_vector_type() {

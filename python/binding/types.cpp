@@ -12,15 +12,15 @@ PyTypeObject* make_type(TypeDef def) {
     if (!def.constructible) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
     PyTypeObject* base = def.base ? def.base : &PyBaseObject_Type;
-    PyType_Spec spec;
-    spec.name = def.name;
-    spec.basicsize = static_cast<int>(def.basicsize ? def.basicsize : base->tp_basicsize);
-    spec.itemsize = 0;
-    spec.flags = flags;
-    spec.slots = slots.data();
+    PyType_Spec type_spec{};
+    type_spec.name = def.name;
+    type_spec.basicsize = static_cast<int>(def.basicsize ? def.basicsize : base->tp_basicsize);
+    type_spec.itemsize = 0;
+    type_spec.flags = flags;
+    type_spec.slots = slots.data();
     PyObject* bases = PyTuple_Pack(1, reinterpret_cast<PyObject*>(base));
     if (!bases) return nullptr;
-    PyObject* t = PyType_FromSpecWithBases(&spec, bases);
+    PyObject* t = PyType_FromSpecWithBases(&type_spec, bases);
     Py_DECREF(bases);
     return reinterpret_cast<PyTypeObject*>(t);
 }
