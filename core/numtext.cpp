@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace ombrix {
@@ -23,27 +22,71 @@ std::string c_format_e(double x) {
     return to_chars_text(x, std::chars_format::scientific, 6);
 }
 
-std::string format_g(double x) {
-    if (std::isnan(x)) return std::signbit(x) ? "-nan" : "nan";
-    if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
-    if (x == 0.0) return std::signbit(x) ? "-0" : "0";
-    // Exponent after rounding to six significant digits picks the notation.
-    std::string s = to_chars_text(x, std::chars_format::scientific, 5);
-    size_t e = s.find('e');
-    int X = std::atoi(s.c_str() + e + 1);
-    auto trim = [](std::string t) {
-        if (t.find('.') != std::string::npos) {
-            while (!t.empty() && t.back() == '0') t.pop_back();
-            if (!t.empty() && t.back() == '.') t.pop_back();
+void append_format_g(std::string& out, double x) {
+    if (std::isnan(x)) {
+        out += std::signbit(x) ? "-nan" : "nan";
+        return;
+    }
+    if (std::isinf(x)) {
+        out += x > 0 ? "inf" : "-inf";
+        return;
+    }
+    if (x == 0.0) {
+        out += std::signbit(x) ? "-0" : "0";
+        return;
+    }
+    // Six significant digits and the exponent from one scientific conversion;
+    // the fixed form rounds at the same decimal position, so it has the same
+    // digits and only the point moves.
+    char sci[40];
+    const char* end = std::to_chars(sci, sci + sizeof(sci), x, std::chars_format::scientific, 5).ptr;  // [-]d.ddddde[+-]XX
+    const char* p = sci;
+    char buf[48];
+    char* o = buf;
+    if (*p == '-') {
+        *o++ = '-';
+        ++p;
+    }
+    char d[6] = {p[0], p[2], p[3], p[4], p[5], p[6]};
+    const char* e = p + 8;  // exponent sign
+    int X = 0;
+    for (const char* q = e + 1; q < end; ++q) X = X * 10 + (*q - '0');
+    if (*e == '-') X = -X;
+    int nd = 6;
+    while (nd > 1 && d[nd - 1] == '0') --nd;
+    if (X >= -4 && X <= 5) {
+        if (X >= 0) {
+            for (int i = 0; i <= X; ++i) *o++ = i < nd ? d[i] : '0';
+            if (nd > X + 1) {
+                *o++ = '.';
+                for (int i = X + 1; i < nd; ++i) *o++ = d[i];
+            }
+        } else {
+            *o++ = '0';
+            *o++ = '.';
+            for (int i = 0; i < -X - 1; ++i) *o++ = '0';
+            for (int i = 0; i < nd; ++i) *o++ = d[i];
         }
-        return t;
-    };
-    if (X >= -4 && X <= 5) return trim(to_chars_text(x, std::chars_format::fixed, 5 - X > 0 ? 5 - X : 0));
-    std::string mant = trim(s.substr(0, e));
-    char buf[16];
-    int ax = X < 0 ? -X : X;
-    std::snprintf(buf, sizeof(buf), "e%c%02d", X < 0 ? '-' : '+', ax);
-    return mant + buf;
+    } else {
+        *o++ = d[0];
+        if (nd > 1) {
+            *o++ = '.';
+            for (int i = 1; i < nd; ++i) *o++ = d[i];
+        }
+        *o++ = 'e';
+        *o++ = X < 0 ? '-' : '+';
+        int ax = X < 0 ? -X : X;
+        if (ax >= 100) *o++ = static_cast<char>('0' + ax / 100);
+        *o++ = static_cast<char>('0' + ax / 10 % 10);
+        *o++ = static_cast<char>('0' + ax % 10);
+    }
+    out.append(buf, o);
+}
+
+std::string format_g(double x) {
+    std::string out;
+    append_format_g(out, x);
+    return out;
 }
 
 std::string shortest_text(double x) {

@@ -249,10 +249,6 @@ private:
     bool ascii_;
 };
 
-// Appends the printf "%g" text of x (as format_g in core/numtext.h), without
-// building a temporary string.
-void append_format_g(std::string& out, double x);
-
 // Colour component to byte: clamp to [0, 1], times 255, round half away from
 // zero; NaN gives 0.
 inline uint8_t ply_color_byte(double c) {

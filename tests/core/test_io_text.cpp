@@ -4,9 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <string>
-
 #include <random>
+#include <string>
 
 #include "check.h"
 #include "core/numtext.h"
@@ -134,28 +133,7 @@ int main() {
     // Colour bytes.
     CHECK(ply_color_byte(1.0) == 255 && ply_color_byte(0.5) == 128 && ply_color_byte(-0.2) == 0 &&
           ply_color_byte(std::nan("")) == 0 && ply_color_byte(7.0) == 255);
-    // The writer's %g text matches format_g: random bit patterns and decimal values.
-    std::mt19937_64 rng(7);
-    int mismatches = 0;
-    for (int i = 0; i < 200000; ++i) {
-        double x;
-        if (i % 2) {
-            uint64_t u = rng();
-            std::memcpy(&x, &u, 8);
-        } else {
-            x = static_cast<double>(static_cast<int64_t>(rng() % 2000001) - 1000000) *
-                std::pow(10.0, static_cast<int>(rng() % 30) - 15);
-        }
-        std::string s;
-        append_format_g(s, x);
-        if (s != format_g(x)) ++mismatches;
-    }
-    for (double x : {0.1, 1234567.0, 0.0001, 100000.0, 999999.5, 9.999995e-5, 1e-5, 1e100, -2.5e-300, 5e-324}) {
-        std::string s;
-        append_format_g(s, x);
-        if (s != format_g(x)) ++mismatches;
-    }
-    CHECK(mismatches == 0);
+    // The writer appends %g texts one after another.
     std::string g;
     append_format_g(g, 0.1);
     g += ' ';
@@ -165,6 +143,7 @@ int main() {
     CHECK(g == "0.1 1.23457e+06 0.0001");
 
     // The XYZ writer's fast exact path agrees with to_chars fixed (10 decimals).
+    std::mt19937_64 rng(7);
     int fixed_mismatches = 0;
     auto fixed_ref = [](double x) {
         char b[400];

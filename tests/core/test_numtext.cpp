@@ -1,5 +1,9 @@
 // %e / %g / shortest / fixed texts against hand-worked values.
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <limits>
 #include <string>
 
@@ -38,6 +42,32 @@ int main() {
     // Round trip on awkward values.
     for (double x : {0.1 + 0.2, 1.0 / 3.0, 6.02214076e23, 1.7976931348623157e308, 2.2250738585072014e-308})
         CHECK(std::stod(shortest_text(x)) == x);
+
+    // %g against the C library's printf on random bit patterns and decimal values.
+    std::mt19937_64 rng(7);
+    int mismatches = 0;
+    for (int i = 0; i < 200000; ++i) {
+        double x;
+        if (i % 2) {
+            uint64_t u = rng();
+            std::memcpy(&x, &u, 8);
+        } else {
+            x = static_cast<double>(static_cast<int64_t>(rng() % 2000001) - 1000000) *
+                std::pow(10.0, static_cast<int>(rng() % 30) - 15);
+        }
+        char ref[64];
+        std::snprintf(ref, sizeof(ref), "%g", x);
+        if (format_g(x) != ref) ++mismatches;
+    }
+    for (double x : {0.1, 1234567.0, 0.0001, 100000.0, 999999.5, 9.999995e-5, 1e-5, 1e100, -2.5e-300, 5e-324}) {
+        char ref[64];
+        std::snprintf(ref, sizeof(ref), "%g", x);
+        if (format_g(x) != ref) ++mismatches;
+    }
+    CHECK(mismatches == 0);
+    std::string appended = "x ";
+    append_format_g(appended, 1234567.0);
+    CHECK(appended == "x 1.23457e+06");
 
     CHECK(fixed_text(1.0, 10) == "1.0000000000");
     CHECK(fixed_text(-1e-12, 10) == "-0.0000000000");
