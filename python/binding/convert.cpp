@@ -96,7 +96,7 @@ PyObject* array2d_from_doubles(const double* data, long rows, long cols) {
     npy_intp dims[2] = {rows, cols};
     PyObject* arr = PyArray_SimpleNew(2, dims, NPY_FLOAT64);
     if (!arr) return nullptr;
-    if (rows * cols) std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)), data, sizeof(double) * rows * cols);
+    if (rows > 0 && cols > 0) std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)), data, sizeof(double) * rows * cols);
     return arr;
 }
 
