@@ -127,6 +127,22 @@ struct SetLists {
     }
 };
 
+// Searches the r nearest points of p (none when r exceeds the int32 count the
+// tree takes: -1) and sets *q to the first result outside the set rooted at
+// rj, or to the result count when every result lies in it.
+int search_outside_set(const KdTreeFlann& tree, const Vec3& p, size_t r, DisjointSet& ds, size_t rj,
+                       std::vector<size_t>& idx, std::vector<double>& dist, int* q) {
+    const int got =
+        r > static_cast<size_t>(INT32_MAX) ? -1 : tree.search_knn(p.data(), 3, static_cast<int>(r), idx, dist);
+    int i = 0;
+    while (i < got && ds.find(idx[i]) == rj) ++i;
+    *q = i;
+    return got;
+}
+
+// The next search size: doubled, at most n.
+size_t grown(size_t r, size_t n) { return r > n / 2 ? n : 2 * r; }
+
 // Connection rounds that search from every member of J on every round. Used
 // when the k-d tree cannot be relied on to return the true
 // nearest neighbours (non-finite or huge coordinates), which the bounds of the
@@ -150,11 +166,8 @@ void connect_components_plain(const KdTreeFlann& tree, const std::vector<Vec3>& 
             if (ds.find(m) != rj) continue;
             size_t r = first_r;
             for (;;) {
-                int got = r > static_cast<size_t>(INT32_MAX)
-                              ? -1
-                              : tree.search_knn(points[m].data(), 3, static_cast<int>(r), idx, dist);
                 int q = 0;
-                while (q < got && ds.find(idx[q]) == rj) ++q;
+                const int got = search_outside_set(tree, points[m], r, ds, rj, idx, dist, &q);
                 if (q < got) {
                     if (!found || dist[q] < best_d) {
                         found = true;
@@ -165,7 +178,7 @@ void connect_components_plain(const KdTreeFlann& tree, const std::vector<Vec3>& 
                     break;
                 }
                 if (r >= n) break;
-                r = r > n / 2 ? n : 2 * r;
+                r = grown(r, n);
             }
         }
         if (!found) return;
@@ -250,11 +263,8 @@ void connect_components_bounded(const KdTreeFlann& tree, const std::vector<Vec3>
             const uint32_t m = top.m;
             size_t r = first_r;
             for (;;) {
-                int got = r > static_cast<size_t>(INT32_MAX)
-                              ? -1
-                              : tree.search_knn(points[m].data(), 3, static_cast<int>(r), idx, dist);
                 int q = 0;
-                while (q < got && ds.find(idx[q]) == rj) ++q;
+                const int got = search_outside_set(tree, points[m], r, ds, rj, idx, dist, &q);
                 if (q < got) {
                     if (before({dist[q], m}, next)) {
                         found = true;
@@ -278,7 +288,7 @@ void connect_components_bounded(const KdTreeFlann& tree, const std::vector<Vec3>
                         break;
                     }
                 }
-                r = r > n / 2 ? n : 2 * r;
+                r = grown(r, n);
             }
             if (found) break;
         }
