@@ -47,10 +47,6 @@ uint64_t siphash13(const unsigned char* in, size_t len) {
     return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
-struct EnumInfo {
-    const char* prefix;  // repr prefix
-};
-
 const char* name_for(const char* const* names, const int32_t* values, int count, int32_t v) {
     for (int i = 0; i < count; ++i)
         if (values[i] == v) return names[i];

@@ -55,7 +55,10 @@ bool add_functions(PyObject* module, std::initializer_list<PyMethodDef*> tables,
         for (PyMethodDef* t : tables)
             for (PyMethodDef* d = t; d->ml_name && !found; ++d)
                 if (std::strcmp(d->ml_name, name) == 0) found = d;
-        if (!found) continue;  // not implemented in this build
+        if (!found) {  // a registration name without a definition is a build fault
+            PyErr_Format(PyExc_SystemError, "module function %s is not defined", name);
+            return false;
+        }
         Ref name_obj(PyModule_GetNameObject(module));
         if (!name_obj) return false;
         Ref fn(PyCFunction_NewEx(found, nullptr, name_obj.get()));

@@ -4,7 +4,6 @@ import sys
 from pathlib import Path
 
 import numpy as np
-import pytest
 
 ROOT = Path(__file__).resolve().parents[1]
 SRC = ROOT / "src"
@@ -65,9 +64,3 @@ def pairs(p):
 
     return utility.Vector2iVector(np.asarray(p, dtype=np.int32).reshape(-1, 2))
 
-
-@pytest.fixture
-def pybind():
-    import ombrix.cpu.pybind as m
-
-    return m

@@ -91,8 +91,7 @@ PyObject* new_default(PyTypeObject* type, PyObject*, PyObject*) {
 
 namespace ombrix::py {
 
-// A class with no members of its own (abstract bases, and shells of classes
-// whose members are still to come).
+// A class with no members of its own (the abstract bases).
 inline PyTypeObject* plain_type(const char* name, const char* doc, PyTypeObject* base, bool subclassable,
                                 bool constructible) {
     TypeDef d;
