@@ -41,16 +41,22 @@ def _positive(text: str) -> float:
     return v
 
 
-def _read_cloud(path: str):
-    from ombrix.cpu.pybind import io
-
+def _input_file(path: str) -> str:
+    """Checks that `path` is a readable PLY or XYZ file; returns its lower-case extension."""
     if not os.path.exists(path):
         raise CliError(f"no such file: {path}")
     if not os.path.isfile(path) or not os.access(path, os.R_OK):
         raise CliError(f"cannot read file: {path}")
     ext = os.path.splitext(path)[1].lower()
     if ext not in (".ply", ".xyz"):
-        raise CliError(f"unsupported file type {ext or '(none)'!s} for {path}: use .ply or .xyz")
+        raise CliError(f"unsupported file type {ext or '(none)'} for {path}: use .ply or .xyz")
+    return ext
+
+
+def _read_cloud(path: str):
+    from ombrix.cpu.pybind import io
+
+    ext = _input_file(path)
     pcd = io.read_point_cloud(path)
     if len(pcd.points) == 0:
         raise CliError(f"no points could be read from {path} (empty or unreadable {ext[1:].upper()} file)")
@@ -94,7 +100,7 @@ def _snapshot(path: str, source: np.ndarray, target: np.ndarray, aligned: np.nda
     return f"snapshot written to {path}"
 
 
-def _report(args, result, source, target, truth=None, elapsed=0.0) -> dict:
+def _report(result, source, target, truth=None, elapsed=0.0) -> dict:
     from ombrix.pipeline import transformation_error
 
     out = {
@@ -130,15 +136,16 @@ def _print_report(rep: dict) -> None:
 
 
 def _finish_registration(args, source, target, truth, say) -> int:
+    from ombrix.cpu.pybind import geometry
     from ombrix.pipeline import register_clouds
 
     t0 = time.perf_counter()
     result = register_clouds(source, target, args.voxel_size, seed=args.seed, progress=say)
     elapsed = time.perf_counter() - t0
-    rep = _report(args, result, source, target, truth, elapsed)
+    rep = _report(result, source, target, truth, elapsed)
 
     src_points = np.asarray(source.points).copy()
-    aligned = geometry_copy(source)
+    aligned = geometry.PointCloud(source)
     aligned.transform(result.transformation)
     if args.output:
         _write_cloud(os.path.join(args.output, "source_aligned.ply"), aligned)
@@ -156,12 +163,6 @@ def _finish_registration(args, source, target, truth, say) -> int:
         if "snapshot" in rep:
             print(rep["snapshot"])
     return 0
-
-
-def geometry_copy(pcd):
-    from ombrix.cpu.pybind import geometry
-
-    return geometry.PointCloud(pcd)
 
 
 def cmd_demo(args) -> int:
@@ -188,11 +189,7 @@ def cmd_register(args) -> int:
 def cmd_info(args) -> int:
     from ombrix.cpu.pybind import io
 
-    if not os.path.exists(args.file):
-        raise CliError(f"no such file: {args.file}")
-    ext = os.path.splitext(args.file)[1].lower()
-    if ext not in (".ply", ".xyz"):
-        raise CliError(f"unsupported file type {ext or '(none)'} for {args.file}: use .ply or .xyz")
+    ext = _input_file(args.file)
     kind = io.read_file_geometry_type(args.file)
     info: dict = {"file": args.file, "format": ext[1:], "bytes": os.path.getsize(args.file)}
     if ext == ".ply" and int(kind) & int(io.CONTAINS_TRIANGLES):
